@@ -1,0 +1,121 @@
+// Sockets: the only place that talks to the system's socket API.
+//
+// Every socket here is an IPv4 TCP socket. Sends and receives are meant for
+// non-blocking sockets and report "would block" as a status of its own, so the
+// caller decides how to wait. Waits last at most the time given and end early
+// when the socket is ready.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <utility>
+
+namespace kadrel::platform {
+
+// A SOCKET on Windows, a file descriptor elsewhere; both fit.
+using Socket = std::uintptr_t;
+inline constexpr Socket kInvalidSocket = static_cast<Socket>(-1);
+
+// One reference on the system's socket library (WSAStartup/WSACleanup on
+// Windows, nothing elsewhere). Held from a successful start until the server's
+// listener has ended.
+class SocketLibrary {
+public:
+    SocketLibrary() = default;
+    SocketLibrary(SocketLibrary&& other) noexcept : held_(std::exchange(other.held_, false)) {}
+    SocketLibrary& operator=(SocketLibrary&& other) noexcept;
+    SocketLibrary(const SocketLibrary&) = delete;
+    SocketLibrary& operator=(const SocketLibrary&) = delete;
+    ~SocketLibrary() { release(); }
+
+    bool acquire();
+    void release();
+    bool held() const { return held_; }
+
+private:
+    bool held_ = false;
+};
+
+// Owns one socket and closes it when dropped.
+class UniqueSocket {
+public:
+    UniqueSocket() = default;
+    explicit UniqueSocket(Socket s) : socket_(s) {}
+    UniqueSocket(UniqueSocket&& other) noexcept : socket_(other.release()) {}
+    UniqueSocket& operator=(UniqueSocket&& other) noexcept;
+    UniqueSocket(const UniqueSocket&) = delete;
+    UniqueSocket& operator=(const UniqueSocket&) = delete;
+    ~UniqueSocket() { reset(); }
+
+    Socket get() const { return socket_; }
+    bool valid() const { return socket_ != kInvalidSocket; }
+    Socket release() { return std::exchange(socket_, kInvalidSocket); }
+    void reset(Socket s = kInvalidSocket);
+
+private:
+    Socket socket_ = kInvalidSocket;
+};
+
+enum class IoStatus {
+    ok,          // count bytes moved (at least one)
+    wouldBlock,  // nothing can move now
+    closed,      // receive only: the peer ended the stream
+    failed,      // any other error
+};
+
+struct IoResult {
+    IoStatus status;
+    std::size_t count;
+};
+
+// A new IPv4 TCP socket (close-on-exec where that exists), or kInvalidSocket.
+Socket createTcpSocket();
+
+// Binds to 0.0.0.0:port. On POSIX the socket first gets SO_REUSEADDR, so a
+// restart is not refused because of connections in TIME_WAIT; a live
+// listener on the port still makes the bind fail. Windows gets no option
+// before bind: there SO_REUSEADDR would let two listeners share a port.
+bool bindToAnyInterface(Socket s, std::uint16_t port);
+
+// listen() with the largest backlog the system offers.
+bool startListening(Socket s);
+
+bool setNonBlocking(Socket s);
+
+// Replies are whole lines sent at once; without this a second reply waits
+// for the client's delayed acknowledgement of the first.
+bool setNoDelay(Socket s);
+
+// A pending connection of a listening socket, or kInvalidSocket when none is
+// pending (or accept failed). The new socket is close-on-exec.
+Socket acceptConnection(Socket listening);
+
+// Blocking connect to an IPv4 address given as dotted quad; kInvalidSocket on
+// failure. Used by test clients and benchmarks.
+Socket connectTo(const char* address, std::uint16_t port);
+
+IoResult sendSome(Socket s, const void* bytes, std::size_t count);
+IoResult receiveSome(Socket s, void* buffer, std::size_t capacity);
+
+// Dotted-quad texts of the remote and local IPv4 address of a connection.
+bool peerAddressText(Socket s, std::string& out);
+bool localAddressText(Socket s, std::string& out);
+
+void closeSocket(Socket s);
+
+// Waits at most timeoutMs for the socket to become readable (or, for a
+// listening socket, to have a pending connection). True when it is ready,
+// including when it is in an error state, so callers must not loop on it
+// without trying the socket.
+bool waitReadable(Socket s, std::uint32_t timeoutMs);
+bool waitWritable(Socket s, std::uint32_t timeoutMs);
+
+// Waits at most timeoutMs for either socket to become readable; pass
+// kInvalidSocket for one that should not be watched.
+bool waitEitherReadable(Socket a, Socket b, std::uint32_t timeoutMs);
+
+// Half-closes the sending side; used by test clients.
+void shutdownSend(Socket s);
+
+}  // namespace kadrel::platform

@@ -1,0 +1,178 @@
+// Sockets on POSIX systems.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/net.h"
+
+namespace kadrel::platform {
+namespace {
+
+int fd(Socket s) { return static_cast<int>(s); }
+
+Socket toSocket(int descriptor) {
+    return descriptor < 0 ? kInvalidSocket : static_cast<Socket>(descriptor);
+}
+
+bool wouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
+
+// A send must never raise SIGPIPE in the host process.
+#ifdef MSG_NOSIGNAL
+constexpr int kSendFlags = MSG_NOSIGNAL;
+#else
+constexpr int kSendFlags = 0;
+#endif
+
+[[maybe_unused]] void setCloseOnExec(int descriptor) {
+    int flags = ::fcntl(descriptor, F_GETFD);
+    if (flags >= 0) ::fcntl(descriptor, F_SETFD, flags | FD_CLOEXEC);
+}
+
+void suppressSigpipe([[maybe_unused]] int descriptor) {
+#ifdef SO_NOSIGPIPE
+    int on = 1;
+    ::setsockopt(descriptor, SOL_SOCKET, SO_NOSIGPIPE, &on, sizeof on);
+#endif
+}
+
+bool addressText(const sockaddr_in& address, std::string& out) {
+    char text[INET_ADDRSTRLEN] = {};
+    if (::inet_ntop(AF_INET, &address.sin_addr, text, sizeof text) == nullptr) return false;
+    out = text;
+    return true;
+}
+
+bool waitFor(Socket a, Socket b, short events, std::uint32_t timeoutMs) {
+    pollfd watched[2] = {};
+    nfds_t count = 0;
+    for (Socket s : {a, b}) {
+        if (s == kInvalidSocket) continue;
+        watched[count].fd = fd(s);
+        watched[count].events = events;
+        ++count;
+    }
+    int ready = ::poll(watched, count, static_cast<int>(timeoutMs));
+    return ready > 0;
+}
+
+}  // namespace
+
+bool SocketLibrary::acquire() {
+    held_ = true;
+    return true;
+}
+
+void SocketLibrary::release() { held_ = false; }
+
+Socket createTcpSocket() {
+#ifdef SOCK_CLOEXEC
+    int descriptor = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+#else
+    int descriptor = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (descriptor >= 0) setCloseOnExec(descriptor);
+#endif
+    if (descriptor >= 0) suppressSigpipe(descriptor);
+    return toSocket(descriptor);
+}
+
+bool bindToAnyInterface(Socket s, std::uint16_t port) {
+    int on = 1;
+    ::setsockopt(fd(s), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    address.sin_port = htons(port);
+    return ::bind(fd(s), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+}
+
+bool startListening(Socket s) { return ::listen(fd(s), SOMAXCONN) == 0; }
+
+bool setNonBlocking(Socket s) {
+    int flags = ::fcntl(fd(s), F_GETFL);
+    return flags >= 0 && ::fcntl(fd(s), F_SETFL, flags | O_NONBLOCK) == 0;
+}
+
+bool setNoDelay(Socket s) {
+    int on = 1;
+    return ::setsockopt(fd(s), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) == 0;
+}
+
+Socket acceptConnection(Socket listening) {
+#if defined(__linux__)
+    int descriptor = ::accept4(fd(listening), nullptr, nullptr, SOCK_CLOEXEC);
+#else
+    int descriptor = ::accept(fd(listening), nullptr, nullptr);
+    if (descriptor >= 0) setCloseOnExec(descriptor);
+#endif
+    if (descriptor >= 0) suppressSigpipe(descriptor);
+    return toSocket(descriptor);
+}
+
+Socket connectTo(const char* address, std::uint16_t port) {
+    Socket s = createTcpSocket();
+    if (s == kInvalidSocket) return s;
+    sockaddr_in peer{};
+    peer.sin_family = AF_INET;
+    peer.sin_port = htons(port);
+    if (::inet_pton(AF_INET, address, &peer.sin_addr) != 1 ||
+        ::connect(fd(s), reinterpret_cast<const sockaddr*>(&peer), sizeof peer) != 0) {
+        closeSocket(s);
+        return kInvalidSocket;
+    }
+    return s;
+}
+
+IoResult sendSome(Socket s, const void* bytes, std::size_t count) {
+    ssize_t n = ::send(fd(s), bytes, count, kSendFlags);
+    if (n > 0) return {IoStatus::ok, static_cast<std::size_t>(n)};
+    if (n == 0) return {IoStatus::wouldBlock, 0};
+    return {wouldBlock(errno) ? IoStatus::wouldBlock : IoStatus::failed, 0};
+}
+
+IoResult receiveSome(Socket s, void* buffer, std::size_t capacity) {
+    ssize_t n = ::recv(fd(s), buffer, capacity, 0);
+    if (n > 0) return {IoStatus::ok, static_cast<std::size_t>(n)};
+    if (n == 0) return {IoStatus::closed, 0};
+    return {wouldBlock(errno) ? IoStatus::wouldBlock : IoStatus::failed, 0};
+}
+
+bool peerAddressText(Socket s, std::string& out) {
+    sockaddr_in address{};
+    socklen_t length = sizeof address;
+    if (::getpeername(fd(s), reinterpret_cast<sockaddr*>(&address), &length) != 0) return false;
+    return address.sin_family == AF_INET && addressText(address, out);
+}
+
+bool localAddressText(Socket s, std::string& out) {
+    sockaddr_in address{};
+    socklen_t length = sizeof address;
+    if (::getsockname(fd(s), reinterpret_cast<sockaddr*>(&address), &length) != 0) return false;
+    return address.sin_family == AF_INET && addressText(address, out);
+}
+
+void closeSocket(Socket s) {
+    if (s != kInvalidSocket) ::close(fd(s));
+}
+
+bool waitReadable(Socket s, std::uint32_t timeoutMs) {
+    return waitFor(s, kInvalidSocket, POLLIN, timeoutMs);
+}
+
+bool waitWritable(Socket s, std::uint32_t timeoutMs) {
+    return waitFor(s, kInvalidSocket, POLLOUT, timeoutMs);
+}
+
+bool waitEitherReadable(Socket a, Socket b, std::uint32_t timeoutMs) {
+    return waitFor(a, b, POLLIN, timeoutMs);
+}
+
+void shutdownSend(Socket s) { ::shutdown(fd(s), SHUT_WR); }
+
+}  // namespace kadrel::platform

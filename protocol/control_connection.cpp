@@ -1,0 +1,195 @@
+#include "protocol/control_connection.h"
+
+#include "platform/clock.h"
+#include "protocol/replies.h"
+#include "protocol/send.h"
+#include "server/accounts.h"
+#include "server/server_obj.h"
+
+namespace kadrel {
+namespace {
+
+constexpr std::uint32_t kPollMs = 1;
+
+enum class Received {
+    some,     // zero or more bytes; nothing more for now
+    failed,   // an error other than would-block: treated as no data
+    closed,   // the client ended the connection
+};
+
+// Drains the socket in chunks until it would block or the buffer is full.
+// The buffer can thus end up to one chunk minus one byte over the limit.
+Received receive(ControlConnection& conn) {
+    char chunk[kReceiveChunk];
+    while (conn.receiveBuffer.size() < kReceiveBufferLimit) {
+        platform::IoResult r = platform::receiveSome(conn.controlSocket, chunk, sizeof chunk);
+        switch (r.status) {
+            case platform::IoStatus::ok: conn.receiveBuffer.append(chunk, r.count); break;
+            case platform::IoStatus::closed: return Received::closed;
+            case platform::IoStatus::failed: return Received::failed;
+            case platform::IoStatus::wouldBlock: return Received::some;
+        }
+    }
+    return Received::some;
+}
+
+Outcome logIn(ControlConnection& conn) {
+    if (!checkCredentials(conn.server, conn.loginName, conn.password)) {
+        reply(conn, replies::kLoginIncorrect);
+        return Outcome::done;
+    }
+    std::string shareDirectory;
+    bool writable = false;
+    lookupAccount(conn.server, conn.loginName, conn.password, shareDirectory, writable);
+    conn.loggedIn = true;
+    reply(conn, replies::kLoggedIn);
+    return Outcome::done;
+}
+
+Outcome quit(ControlConnection& conn) {
+    reply(conn, replies::kGoodbye);
+    conn.exitCode = kExitOrderly;
+    return Outcome::end;
+}
+
+Outcome dispatchBeforeLogin(ControlConnection& conn) {
+    std::string& line = conn.commandLine;
+    if (consumePrefix("USER ", line)) {
+        conn.loginName = line;
+        reply(conn, replies::kPasswordRequired);
+        return Outcome::done;
+    }
+    // "PASS" alone tries an empty password.
+    if (consumePrefix("PASS ", line) || consumePrefix("PASS", line)) {
+        conn.password = line;
+        return logIn(conn);
+    }
+    if (line == "QUIT") return quit(conn);
+    reply(conn, replies::kNotLoggedIn);
+    return Outcome::done;
+}
+
+Outcome dispatchAfterLogin(ControlConnection& conn) {
+    if (conn.commandLine == "QUIT") return quit(conn);
+    reply(conn, replies::kNotImplemented);
+    return Outcome::done;
+}
+
+// A pass that took no line: the overlong-line check, then the idle timer.
+Outcome emptyPass(ControlConnection& conn, Received received) {
+    if (conn.receiveBuffer.size() >= kReceiveBufferLimit) {
+        reply(conn, replies::kLineTooLong);
+        conn.receiveBuffer.clear();
+        return Outcome::refused;
+    }
+    if (conn.handlingTime > 0) {
+        conn.lastActivity += conn.handlingTime;
+        conn.handlingTime = 0;
+    }
+    if (hasElapsed(conn.server.now(), conn.lastActivity, conn.server.timing.idleTimeoutMs)) {
+        conn.exitCode = kExitIdle;
+        return Outcome::end;
+    }
+    // More lines are buffered (after a bare CR LF): no need to wait.
+    if (conn.receiveBuffer.find('\n') != std::string::npos) return Outcome::refused;
+    // A socket in an error state is always "ready": sleep instead of spinning.
+    if (received == Received::failed) {
+        platform::sleepMs(kPollMs);
+    } else {
+        platform::waitReadable(conn.controlSocket, kPollMs);
+    }
+    return Outcome::refused;
+}
+
+// One pass of the loop: at most one command line handled.
+Outcome loopPass(ControlConnection& conn) {
+    if (conn.commandHandled) {
+        conn.handlingTime = conn.server.now() - conn.lastActivity;
+        conn.commandHandled = false;
+    }
+    Received received = receive(conn);
+    if (received == Received::closed) {
+        conn.exitCode = kExitClientClosed;
+        return Outcome::end;
+    }
+    std::string line = takeLine(conn.receiveBuffer);
+    if (line.empty()) return emptyPass(conn, received);
+
+    conn.lastActivity = conn.server.now();
+    conn.commandLine = normalizeCommandLine(std::move(line));
+    conn.fullCommandLine = conn.commandLine;
+    conn.commandHandled = true;
+    Outcome outcome = conn.loggedIn ? dispatchAfterLogin(conn) : dispatchBeforeLogin(conn);
+    if (conn.replyAbandoned) {
+        conn.exitCode = isStopRequested(conn.server) ? kExitOrderly : kExitGreetingFailed;
+        return Outcome::end;
+    }
+    if (outcome == Outcome::done) conn.lastCommandLine = conn.fullCommandLine;
+    return outcome;
+}
+
+int serve(ControlConnection& conn) {
+    platform::setNonBlocking(conn.controlSocket);
+    platform::setNoDelay(conn.controlSocket);
+    conn.lastActivity = conn.server.now();
+    if (sendText(conn.server, conn.controlSocket, replies::kGreeting) != SendResult::sent) {
+        return kExitGreetingFailed;
+    }
+    while (loopPass(conn) != Outcome::end) {
+        if (isStopRequested(conn.server)) return kExitOrderly;
+    }
+    return conn.exitCode;
+}
+
+}  // namespace
+
+int connectionMain(std::unique_ptr<ConnectionArgs> args) {
+    // Nothing may escape a server thread: it would terminate the host. A
+    // failure while serving this client ends this connection only.
+    try {
+        ControlConnection conn{.server = args->server, .controlSocket = args->controlSocket.get()};
+        return serve(conn);
+    } catch (...) {
+        return kExitGreetingFailed;
+    }
+    // args (with the control socket) is dropped here, after everything the
+    // connection owned.
+}
+
+std::string takeLine(std::string& buffer) {
+    std::size_t lf = buffer.find('\n');
+    if (lf == std::string::npos) return {};
+    std::string line = buffer.substr(0, lf);
+    buffer.erase(0, lf + 1);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return line;
+}
+
+bool consumePrefix(std::string_view prefix, std::string& text) {
+    if (std::string_view(text).substr(0, prefix.size()) != prefix) return false;
+    text.erase(0, prefix.size());
+    return true;
+}
+
+std::string normalizeCommandLine(std::string line) {
+    std::size_t space = line.find(' ');
+    if (space == std::string::npos) return line;
+    for (std::size_t i = 0; i < space; ++i) {
+        if (line[i] >= 'a' && line[i] <= 'z') line[i] = static_cast<char>(line[i] - 'a' + 'A');
+    }
+    return line;
+}
+
+void reply(ControlConnection& conn, std::string_view fixedText) {
+    if (sendText(conn.server, conn.controlSocket, fixedText) == SendResult::abandoned) {
+        conn.replyAbandoned = true;
+    }
+}
+
+void replyLine(ControlConnection& conn, std::string_view composedText) {
+    if (sendLine(conn.server, conn.controlSocket, composedText) == SendResult::abandoned) {
+        conn.replyAbandoned = true;
+    }
+}
+
+}  // namespace kadrel

@@ -1,0 +1,54 @@
+// A raw FTP client for tests: sees every byte the server sends.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "platform/net.h"
+
+namespace kadrel::test {
+
+inline constexpr std::uint32_t kReplyTimeoutMs = 5000;
+
+class TestClient {
+public:
+    // Connects to 127.0.0.1:port; false when that fails.
+    bool connect(std::uint16_t port);
+    bool connected() const { return socket_.valid(); }
+
+    // Sends every byte, waiting for the socket as needed; false when that
+    // fails or takes longer than the time given.
+    bool send(std::string_view bytes, std::uint32_t timeoutMs = kReplyTimeoutMs);
+
+    // The next line including its CR LF, or "" when none arrives in time or
+    // the connection ends first.
+    std::string readLine(std::uint32_t timeoutMs = kReplyTimeoutMs);
+
+    // Sends the line with CR LF and reads one reply line.
+    std::string command(std::string_view line);
+
+    // True once the server has closed the connection (end of stream or a
+    // reset) within the time given; unread bytes are kept.
+    bool waitForClose(std::uint32_t timeoutMs = kReplyTimeoutMs);
+
+    // Everything that arrives until the server closes the connection or the
+    // time is over.
+    std::string readAll(std::uint32_t timeoutMs = kReplyTimeoutMs);
+
+    // Bytes received but not yet returned by readLine.
+    const std::string& pending() const { return buffer_; }
+
+    void close() { socket_.reset(); }
+    platform::Socket socket() const { return socket_.get(); }
+
+private:
+    enum class Fill { data, timeout, closed };
+    Fill fill(std::uint32_t deadline);
+
+    platform::UniqueSocket socket_;
+    std::string buffer_;
+    bool peerClosed_ = false;
+};
+
+}  // namespace kadrel::test
