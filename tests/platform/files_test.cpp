@@ -1,0 +1,104 @@
+// The file-system seam: existence, executables, sizes, directory search,
+// reading.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "platform/files.h"
+#include "tests/support/temp_tree.h"
+
+namespace kadrel::platform {
+namespace {
+
+class Files : public testing::Test {
+protected:
+    void SetUp() override {
+        tree.makeDirectory("dir");
+        tree.writeFile("text.txt", "hello");
+        tree.writeFile("empty", "");
+    }
+    test::TempTree tree;
+};
+
+TEST_F(Files, ExistenceOfFilesAndDirectories) {
+    const std::pair<std::string, bool> cases[] = {
+        {tree.local("dir"), true},
+        {tree.local("dir") + kPathSeparator, true},
+        {tree.local("text.txt"), true},
+        {tree.local("missing"), false},
+        {tree.local("text.txt") + kPathSeparator + "below", false},
+        {tree.local(std::string(5000, 'n')), false},  // rejected by the system
+        {std::string(tree.local("text.txt")) + std::string(1, '\0') + "x", true},  // ends at NUL
+    };
+    for (const auto& [path, exists] : cases) EXPECT_EQ(pathExists(path), exists) << path;
+}
+
+TEST_F(Files, SizesAreExactAndSixtyFourBit) {
+    EXPECT_EQ(fileSize(tree.local("text.txt")), 5);
+    EXPECT_EQ(fileSize(tree.local("empty")), 0);
+    EXPECT_EQ(fileSize(tree.local("missing")), -1);
+    // Sparse where the file system allows it: no real disk use.
+    for (std::uintmax_t size : {3ull << 30, 1ull << 32, (1ull << 32) + 7}) {
+        std::filesystem::resize_file(tree.local("empty"), size);
+        EXPECT_EQ(fileSize(tree.local("empty")), static_cast<std::int64_t>(size));
+    }
+}
+
+TEST_F(Files, TextFilesAndMissingPathsAreNotExecutable) {
+    EXPECT_FALSE(isExecutable(tree.local("text.txt")));
+    EXPECT_FALSE(isExecutable(tree.local("missing")));
+}
+
+#ifndef _WIN32
+TEST_F(Files, PosixExecutableIsARegularFileWithAnExecuteBit) {
+    namespace fs = std::filesystem;
+    tree.writeFile("run.sh", "#!/bin/sh\n");
+    fs::permissions(tree.local("run.sh"), fs::perms::owner_exec, fs::perm_options::add);
+    fs::permissions(tree.local("dir"), fs::perms::all, fs::perm_options::add);
+    EXPECT_TRUE(isExecutable(tree.local("run.sh")));
+    EXPECT_FALSE(isExecutable(tree.local("dir")));
+}
+#endif
+
+TEST_F(Files, DirectorySearchYieldsEveryEntryWithItsFacts) {
+    std::vector<DirectoryEntry> entries;
+    ASSERT_TRUE(readDirectory(tree.rootText() + kPathSeparator, entries));
+    auto find = [&](const std::string& name) {
+        return std::find_if(entries.begin(), entries.end(),
+                            [&](const DirectoryEntry& e) { return e.name == name; });
+    };
+    ASSERT_NE(find("dir"), entries.end());
+    EXPECT_TRUE(find("dir")->isDirectory);
+    ASSERT_NE(find("text.txt"), entries.end());
+    EXPECT_FALSE(find("text.txt")->isDirectory);
+    EXPECT_EQ(find("text.txt")->size, 5u);
+    CalendarTime now = localTimeNow();
+    EXPECT_EQ(find("text.txt")->lastWrite.year, now.year);
+    EXPECT_GE(now.month, 1);
+    EXPECT_LE(now.month, 12);
+
+    EXPECT_FALSE(readDirectory(tree.local("missing") + kPathSeparator, entries));
+    EXPECT_TRUE(entries.empty());
+    EXPECT_FALSE(readDirectory(tree.local("text.txt") + kPathSeparator, entries));
+}
+
+TEST_F(Files, ReadingFromAnOffsetToTheEnd) {
+    tree.writeFile("data", "0123456789");
+    ReadOnlyFile file;
+    ASSERT_TRUE(file.open(tree.local("data")));
+    EXPECT_EQ(file.size(), 10);
+    ASSERT_TRUE(file.seek(4));
+    char buffer[16] = {};
+    std::uint32_t got = 0;
+    ASSERT_TRUE(file.read(buffer, sizeof buffer, got));
+    EXPECT_EQ(std::string(buffer, got), "456789");
+    ASSERT_TRUE(file.read(buffer, sizeof buffer, got));
+    EXPECT_EQ(got, 0u);
+
+    EXPECT_FALSE(ReadOnlyFile().open(tree.local("missing")));
+    EXPECT_FALSE(ReadOnlyFile().open(tree.local("dir")));
+}
+
+}  // namespace
+}  // namespace kadrel::platform
