@@ -1,10 +1,14 @@
 #include "protocol/control_connection.h"
 
+#include <new>
+
 #include "platform/clock.h"
+#include "protocol/commands.h"
 #include "protocol/replies.h"
 #include "protocol/send.h"
 #include "server/accounts.h"
 #include "server/server_obj.h"
+#include "vfs/virtual_fs.h"
 
 namespace kadrel {
 namespace {
@@ -41,15 +45,15 @@ Outcome logIn(ControlConnection& conn) {
     std::string shareDirectory;
     bool writable = false;
     lookupAccount(conn.server, conn.loginName, conn.password, shareDirectory, writable);
+    // Never leave a client logged in without a view of its share.
+    try {
+        conn.fs = newVirtualFs(shareDirectory, writable);
+    } catch (const std::bad_alloc&) {
+        return Outcome::end;
+    }
     conn.loggedIn = true;
     reply(conn, replies::kLoggedIn);
     return Outcome::done;
-}
-
-Outcome quit(ControlConnection& conn) {
-    reply(conn, replies::kGoodbye);
-    conn.exitCode = kExitOrderly;
-    return Outcome::end;
 }
 
 Outcome dispatchBeforeLogin(ControlConnection& conn) {
@@ -69,10 +73,20 @@ Outcome dispatchBeforeLogin(ControlConnection& conn) {
     return Outcome::done;
 }
 
+// The first matching row wins; a row that strips a prefix leaves the
+// argument in commandLine, one that does not match leaves the line as it was.
 Outcome dispatchAfterLogin(ControlConnection& conn) {
-    if (conn.commandLine == "QUIT") return quit(conn);
-    reply(conn, replies::kNotImplemented);
-    return Outcome::done;
+    std::string& line = conn.commandLine;
+    if (line == "PWD" || line == "XPWD") return printWorkingDirectory(conn);
+    if (consumePrefix("CWD ", line)) return changeWorkingDirectory(conn);
+    if (line == "CDUP") return changeToParentDirectory(conn);
+    if (consumePrefix("TYPE ", line)) return setRepresentationType(conn);
+    if (consumePrefix("STRU ", line)) return setFileStructure(conn);
+    if (consumePrefix("MODE ", line)) return setTransferMode(conn);
+    if (line == "SYST") return reportSystem(conn);
+    if (line == "NOOP") return noOperation(conn);
+    if (line == "QUIT") return quit(conn);
+    return notImplemented(conn);
 }
 
 // A pass that took no line: the overlong-line check, then the idle timer.
@@ -142,6 +156,8 @@ int serve(ControlConnection& conn) {
 }
 
 }  // namespace
+
+ControlConnection::~ControlConnection() = default;
 
 int connectionMain(std::unique_ptr<ConnectionArgs> args) {
     // Nothing may escape a server thread: it would terminate the host. A

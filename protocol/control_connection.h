@@ -12,6 +12,7 @@
 namespace kadrel {
 
 struct ServerObj;
+struct VirtualFs;
 
 // Start record of a control connection thread, owned by that thread.
 struct ConnectionArgs {
@@ -43,11 +44,14 @@ struct ControlConnection {
     std::string loginName{};
     std::string password{};
     bool loggedIn = false;
+    std::unique_ptr<VirtualFs> fs{};  // the client's view of its share, made at login
     std::uint32_t lastActivity = 0;
     std::uint32_t handlingTime = 0;
     bool commandHandled = false;
     int exitCode = kExitOrderly;
     bool replyAbandoned = false;  // a reply could not be delivered: end the connection
+
+    ~ControlConnection();
 };
 
 // What a handler tells the loop.

@@ -13,4 +13,15 @@ inline constexpr char kLineTooLong[] = "500 Command to long.\r\n";
 inline constexpr char kNotImplemented[] =
     "502 Command not implemented or not implemented for that argument.\r\n";
 
+inline constexpr char kDirectoryChanged[] = "250 Directory successfully changed.\r\n";
+inline constexpr char kDirectoryNotChanged[] = "550 Failed to change directory.\r\n";
+inline constexpr char kTypeI[] = "200 Type set to I.\r\n";
+inline constexpr char kTypeA[] = "200 Type set to A.\r\n";
+inline constexpr char kStructureF[] = "200 Structure set to F.\r\n";
+inline constexpr char kModeS[] = "200 Mode set to S.\r\n";
+inline constexpr char kParameterNotImplemented[] =
+    "504 Command not implemented for that parameter.\r\n";
+inline constexpr char kSystem[] = "215 UNIX Type: L8\r\n";
+inline constexpr char kNoop[] = "200 NOOP ok.\r\n";
+
 }  // namespace kadrel::replies

@@ -16,6 +16,7 @@ install_missing() {
     command -v g++ >/dev/null || missing+=(g++)
     command -v make >/dev/null || missing+=(make)
     command -v nm >/dev/null || missing+=(binutils)
+    command -v python3 >/dev/null || missing+=(python3)
     [ -f /usr/include/gtest/gtest.h ] || missing+=(libgtest-dev)
     if [ ${#missing[@]} -gt 0 ]; then
         step "installing ${missing[*]}"
