@@ -91,9 +91,10 @@ bool setNoDelay(Socket s);
 // pending (or accept failed). The new socket is close-on-exec.
 Socket acceptConnection(Socket listening);
 
-// Blocking connect to an IPv4 address given as dotted quad; kInvalidSocket on
-// failure. Used by test clients and benchmarks.
-Socket connectTo(const char* address, std::uint16_t port);
+// Blocking connect to an IPv4 address given as dotted quad, from the local
+// address given (any when null); kInvalidSocket on failure. Used by test
+// clients and benchmarks.
+Socket connectTo(const char* address, std::uint16_t port, const char* localAddress = nullptr);
 
 IoResult sendSome(Socket s, const void* bytes, std::size_t count);
 IoResult receiveSome(Socket s, void* buffer, std::size_t capacity);
@@ -114,6 +115,11 @@ bool waitWritable(Socket s, std::uint32_t timeoutMs);
 // Waits at most timeoutMs for either socket to become readable; pass
 // kInvalidSocket for one that should not be watched.
 bool waitEitherReadable(Socket a, Socket b, std::uint32_t timeoutMs);
+
+// True when the peer of a connection has already ended it: its FIN or RST
+// has arrived, seen by a non-blocking peek that consumes nothing. A
+// connection with unread data, or with nothing to read yet, is still open.
+bool peerHasClosed(Socket s);
 
 // Half-closes the sending side; used by test clients.
 void shutdownSend(Socket s);

@@ -115,9 +115,18 @@ Socket acceptConnection(Socket listening) {
     return toSocket(descriptor);
 }
 
-Socket connectTo(const char* address, std::uint16_t port) {
+Socket connectTo(const char* address, std::uint16_t port, const char* localAddress) {
     Socket s = createTcpSocket();
     if (s == kInvalidSocket) return s;
+    if (localAddress != nullptr) {
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        if (::inet_pton(AF_INET, localAddress, &local.sin_addr) != 1 ||
+            ::bind(fd(s), reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+            closeSocket(s);
+            return kInvalidSocket;
+        }
+    }
     sockaddr_in peer{};
     peer.sin_family = AF_INET;
     peer.sin_port = htons(port);
@@ -171,6 +180,14 @@ bool waitWritable(Socket s, std::uint32_t timeoutMs) {
 
 bool waitEitherReadable(Socket a, Socket b, std::uint32_t timeoutMs) {
     return waitFor(a, b, POLLIN, timeoutMs);
+}
+
+bool peerHasClosed(Socket s) {
+    char byte = 0;
+    ssize_t n = ::recv(fd(s), &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+    if (n > 0) return false;
+    if (n == 0) return true;
+    return !wouldBlock(errno) && errno != EINTR;
 }
 
 void shutdownSend(Socket s) { ::shutdown(fd(s), SHUT_WR); }

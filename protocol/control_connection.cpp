@@ -6,6 +6,7 @@
 #include "protocol/commands.h"
 #include "protocol/replies.h"
 #include "protocol/send.h"
+#include "protocol/transfers.h"
 #include "server/accounts.h"
 #include "server/server_obj.h"
 #include "vfs/virtual_fs.h"
@@ -80,9 +81,15 @@ Outcome dispatchAfterLogin(ControlConnection& conn) {
     if (line == "PWD" || line == "XPWD") return printWorkingDirectory(conn);
     if (consumePrefix("CWD ", line)) return changeWorkingDirectory(conn);
     if (line == "CDUP") return changeToParentDirectory(conn);
+    if (line == "LIST") return listDirectoryOverData(conn);
+    if (consumePrefix("RETR ", line)) return retrieveFile(conn);
+    if (consumePrefix("REST ", line) || (line == "REST" && consumePrefix("REST", line))) {
+        return setRestartOffset(conn);
+    }
     if (consumePrefix("TYPE ", line)) return setRepresentationType(conn);
     if (consumePrefix("STRU ", line)) return setFileStructure(conn);
     if (consumePrefix("MODE ", line)) return setTransferMode(conn);
+    if (line == "PASV") return enterPassiveMode(conn);
     if (line == "SYST") return reportSystem(conn);
     if (line == "NOOP") return noOperation(conn);
     if (line == "QUIT") return quit(conn);
@@ -121,6 +128,7 @@ Outcome loopPass(ControlConnection& conn) {
         conn.handlingTime = conn.server.now() - conn.lastActivity;
         conn.commandHandled = false;
     }
+    conn.downloadFile.close();
     Received received = receive(conn);
     if (received == Received::closed) {
         conn.exitCode = kExitClientClosed;

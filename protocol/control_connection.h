@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/files.h"
 #include "platform/net.h"
 
 namespace kadrel {
@@ -45,6 +46,9 @@ struct ControlConnection {
     std::string password{};
     bool loggedIn = false;
     std::unique_ptr<VirtualFs> fs{};  // the client's view of its share, made at login
+    bool passiveRequested = false;    // PASV answered; never cleared
+    std::int64_t restartOffset = 0;   // set by REST
+    platform::ReadOnlyFile downloadFile{};  // opened by RETR, closed at the next pass
     std::uint32_t lastActivity = 0;
     std::uint32_t handlingTime = 0;
     bool commandHandled = false;

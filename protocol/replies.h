@@ -24,4 +24,14 @@ inline constexpr char kParameterNotImplemented[] =
 inline constexpr char kSystem[] = "215 UNIX Type: L8\r\n";
 inline constexpr char kNoop[] = "200 NOOP ok.\r\n";
 
+inline constexpr char kUsePasvFirst[] = "425 Use PASV first.\r\n";
+inline constexpr char kCannotOpenFile[] = "550 Failed to open file.\r\n";
+inline constexpr char kOpeningListing[] = "150 Opening ASCII mode data connection for listing.\r\n";
+inline constexpr char kNoDataConnection[] = "425 Unable to open data connection.\r\n";
+inline constexpr char kNotAFolder[] = "426 Not a folder or not accessible.\r\n";
+inline constexpr char kWriteFailed[] = "426 Failure writing network stream.\r\n";
+inline constexpr char kReadFailed[] = "426 Failed to read from file.\r\n";
+inline constexpr char kListingSent[] = "226 Transfer complete.\r\n";
+inline constexpr char kFileSent[] = "226 File send OK.\r\n";
+
 }  // namespace kadrel::replies

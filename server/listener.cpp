@@ -3,6 +3,7 @@
 #include <mutex>
 
 #include "protocol/control_connection.h"
+#include "server/rendezvous.h"
 #include "server/server_obj.h"
 
 namespace kadrel {
@@ -46,8 +47,12 @@ bool listenerPass(ServerObj& server, Socket controlListener, Socket dataListener
     // for a data connection; until then clients wait in the backlog.
     if (someoneWaitsForData(server)) {
         UniqueSocket data(platform::acceptConnection(dataListener));
-        if (data.valid()) accepted = true;
+        if (data.valid()) {
+            offerDataConnection(server, std::move(data));
+            accepted = true;
+        }
     }
+    expireStaleWaiter(server);
     return accepted;
 }
 

@@ -1,5 +1,7 @@
 #include "tests/support/test_client.h"
 
+#include <cstdio>
+
 #include "platform/clock.h"
 
 namespace kadrel::test {
@@ -11,8 +13,8 @@ bool before(std::uint32_t deadline) {
 
 }  // namespace
 
-bool TestClient::connect(std::uint16_t port) {
-    socket_.reset(platform::connectTo("127.0.0.1", port));
+bool TestClient::connect(std::uint16_t port, const char* localAddress) {
+    socket_.reset(platform::connectTo("127.0.0.1", port, localAddress));
     buffer_.clear();
     peerClosed_ = false;
     return socket_.valid() && platform::setNonBlocking(socket_.get());
@@ -67,6 +69,17 @@ std::string TestClient::command(std::string_view line) {
     return readLine();
 }
 
+std::uint16_t TestClient::passive() {
+    std::string reply = command("PASV");
+    unsigned high = 0;
+    unsigned low = 0;
+    if (std::sscanf(reply.c_str(), "227 Entering Passive Mode (127,0,0,1,%u,%u)\r\n", &high,
+                    &low) != 2) {
+        return 0;
+    }
+    return static_cast<std::uint16_t>(high * 256 + low);
+}
+
 bool TestClient::waitForClose(std::uint32_t timeoutMs) {
     std::uint32_t deadline = platform::tickCount() + timeoutMs;
     while (true) {
@@ -74,6 +87,14 @@ bool TestClient::waitForClose(std::uint32_t timeoutMs) {
         if (f == Fill::closed) return true;
         if (f == Fill::timeout) return false;
     }
+}
+
+bool TestClient::awaitBytes(std::size_t count, std::uint32_t timeoutMs) {
+    std::uint32_t deadline = platform::tickCount() + timeoutMs;
+    while (buffer_.size() < count) {
+        if (fill(deadline) != Fill::data) return false;
+    }
+    return true;
 }
 
 std::string TestClient::readAll(std::uint32_t timeoutMs) {

@@ -13,8 +13,9 @@ inline constexpr std::uint32_t kReplyTimeoutMs = 5000;
 
 class TestClient {
 public:
-    // Connects to 127.0.0.1:port; false when that fails.
-    bool connect(std::uint16_t port);
+    // Connects to 127.0.0.1:port, from another loopback address when one is
+    // given; false when that fails.
+    bool connect(std::uint16_t port, const char* localAddress = nullptr);
     bool connected() const { return socket_.valid(); }
 
     // Sends every byte, waiting for the socket as needed; false when that
@@ -28,9 +29,17 @@ public:
     // Sends the line with CR LF and reads one reply line.
     std::string command(std::string_view line);
 
+    // Sends PASV and returns the data port of the reply, 0 when the reply is
+    // not a 227 for 127.0.0.1.
+    std::uint16_t passive();
+
     // True once the server has closed the connection (end of stream or a
     // reset) within the time given; unread bytes are kept.
     bool waitForClose(std::uint32_t timeoutMs = kReplyTimeoutMs);
+
+    // Waits until at least `count` bytes are pending; false when the time is
+    // over or the connection ends first.
+    bool awaitBytes(std::size_t count, std::uint32_t timeoutMs = kReplyTimeoutMs);
 
     // Everything that arrives until the server closes the connection or the
     // time is over.

@@ -1,0 +1,221 @@
+#include "protocol/transfers.h"
+
+#include <algorithm>
+#include <cctype>
+#include <limits>
+#include <memory>
+
+#include "protocol/replies.h"
+#include "protocol/send.h"
+#include "server/rendezvous.h"
+#include "server/server_obj.h"
+#include "vfs/file_queries.h"
+#include "vfs/listing.h"
+#include "vfs/virtual_fs.h"
+
+namespace kadrel {
+namespace {
+
+constexpr std::uint32_t kPollMs = 1;
+// Listing lines go out in batches of about this size.
+constexpr std::size_t kListingBatchBytes = 64 * 1024;
+
+bool startsWith(const std::string& text, std::string_view prefix) {
+    return std::string_view(text).substr(0, prefix.size()) == prefix;
+}
+
+// Registers for the data connection, announces the transfer and waits for
+// the connection. On success `waiter` holds it; otherwise the returned
+// outcome ends the command (425 after expiry, or the end of the connection).
+enum class DataPath { connected, failed };
+
+DataPath openDataPath(ControlConnection& conn, const std::string& preliminary,
+                      DataWaiterPtr& waiter, Outcome& outcome) {
+    if (!enqueueDataWaiter(conn.server, conn.controlSocket, waiter)) {
+        conn.exitCode = kExitNoDataPath;
+        outcome = Outcome::end;
+        return DataPath::failed;
+    }
+    reply(conn, preliminary);
+    int result = conn.replyAbandoned ? kServerStopping : waitForDataSocket(conn.server, *waiter);
+    if (result == kDataConnected) {
+        platform::setNonBlocking(waiter->dataSocket.get());
+        return DataPath::connected;
+    }
+    waiter.reset();
+    if (result == kWaiterExpired) {
+        reply(conn, replies::kNoDataConnection);
+        outcome = Outcome::done;
+    } else {
+        conn.exitCode = kExitOrderly;
+        outcome = Outcome::end;
+    }
+    return DataPath::failed;
+}
+
+// Sends the listing lines in batches; false when stop was requested (no
+// final reply then). Sets `failed` when the data connection failed.
+bool sendListing(ControlConnection& conn, platform::Socket data,
+                 const std::vector<std::string>& lines, bool& failed) {
+    std::string batch;
+    auto flush = [&] {
+        SendResult r = sendText(conn.server, data, batch);
+        batch.clear();
+        if (r == SendResult::sent) return true;
+        failed = !isStopRequested(conn.server);
+        return false;
+    };
+    for (const std::string& line : lines) {
+        if (isStopRequested(conn.server)) return false;
+        batch += line;
+        if (batch.size() >= kListingBatchBytes && !flush()) return !isStopRequested(conn.server);
+    }
+    if (!batch.empty() && !flush()) return !isStopRequested(conn.server);
+    return true;
+}
+
+// Streams the open download file from the restart offset through a ring
+// buffer: reads of at most 512 KiB fill it, non-blocking sends drain it, so
+// reading ahead overlaps with a slow client. Returns the final reply.
+const char* streamFile(ControlConnection& conn, platform::Socket data) {
+    platform::ReadOnlyFile& file = conn.downloadFile;
+    const std::int64_t size = file.size();
+    std::int64_t position = conn.restartOffset;
+    file.seek(position);
+    auto buffer = std::make_unique<char[]>(kStagingBufferBytes);
+    std::uint32_t readIndex = 0;
+    std::uint32_t pending = 0;
+    std::uint32_t lastProgress = conn.server.now();
+    while (true) {
+        if (isStopRequested(conn.server)) return replies::kFileSent;
+        if (position >= size && pending == 0) return replies::kFileSent;
+
+        // Read into the free space that follows the pending bytes.
+        std::uint32_t writeIndex = (readIndex + pending) % kStagingBufferBytes;
+        std::uint32_t free = pending == kStagingBufferBytes ? 0
+                             : writeIndex >= readIndex      ? kStagingBufferBytes - writeIndex
+                                                            : readIndex - writeIndex;
+        std::int64_t remaining = std::max<std::int64_t>(size - position, 0);
+        auto amount = static_cast<std::uint32_t>(
+            std::min<std::int64_t>({kFileReadBytes, remaining, free}));
+        std::uint32_t got = 0;
+        if (amount > 0) {
+            if (!file.read(buffer.get() + writeIndex, amount, got)) return replies::kReadFailed;
+            // The file shrank: the client would get fewer bytes than announced.
+            if (got == 0) return replies::kReadFailed;
+            pending += got;
+            position += got;
+        }
+
+        // Send what lies contiguously from the read index.
+        std::size_t sent = 0;
+        if (pending > 0) {
+            std::uint32_t contiguous = std::min(pending, kStagingBufferBytes - readIndex);
+            platform::IoResult r = platform::sendSome(data, buffer.get() + readIndex, contiguous);
+            if (r.status == platform::IoStatus::failed) return replies::kWriteFailed;
+            sent = r.count;
+            pending -= static_cast<std::uint32_t>(sent);
+            readIndex = static_cast<std::uint32_t>((readIndex + sent) % kStagingBufferBytes);
+        }
+
+        if (sent > 0) {
+            lastProgress = conn.server.now();
+        } else if (hasElapsed(conn.server.now(), lastProgress, conn.server.timing.sendStallMs)) {
+            return replies::kWriteFailed;  // the client stopped reading
+        }
+        if (got == 0 && sent == 0) platform::waitWritable(data, kPollMs);
+    }
+}
+
+}  // namespace
+
+std::int64_t parseRestartOffset(const std::string& argument) {
+    std::size_t i = 0;
+    while (i < argument.size() && std::isspace(static_cast<unsigned char>(argument[i]))) ++i;
+    bool negative = false;
+    if (i < argument.size() && (argument[i] == '+' || argument[i] == '-')) {
+        negative = argument[i] == '-';
+        ++i;
+    }
+    constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
+    std::int64_t value = 0;
+    for (; i < argument.size() && argument[i] >= '0' && argument[i] <= '9'; ++i) {
+        int digit = argument[i] - '0';
+        if (value > (kMax - digit) / 10) return negative ? 0 : kMax;
+        value = value * 10 + digit;
+    }
+    return negative ? 0 : value;
+}
+
+// PASV: "227 Entering Passive Mode (h1,h2,h3,h4,p1,p2)" with the address the
+// client reached us on and the server's one data port. Opens nothing.
+Outcome enterPassiveMode(ControlConnection& conn) {
+    std::string address;
+    if (!platform::localAddressText(conn.controlSocket, address)) {
+        conn.exitCode = kExitNoDataPath;
+        return Outcome::end;
+    }
+    std::replace(address.begin(), address.end(), '.', ',');
+    std::uint16_t port = conn.server.dataPort;  // fixed while the server runs
+    replyLine(conn, "227 Entering Passive Mode (" + address + "," + std::to_string(port / 256) +
+                        "," + std::to_string(port % 256) + ")");
+    conn.passiveRequested = true;
+    return Outcome::done;
+}
+
+// REST: the offset applies to a RETR that directly follows.
+Outcome setRestartOffset(ControlConnection& conn) {
+    conn.restartOffset = conn.commandLine.empty() ? 0 : parseRestartOffset(conn.commandLine);
+    replyLine(conn, "350 Restart position accepted (" + std::to_string(conn.restartOffset) + ").");
+    return Outcome::done;
+}
+
+// LIST: the current directory's listing over the data connection.
+Outcome listDirectoryOverData(ControlConnection& conn) {
+    if (!conn.passiveRequested) {
+        reply(conn, replies::kUsePasvFirst);
+        return Outcome::refused;
+    }
+    DataWaiterPtr waiter;
+    Outcome outcome = Outcome::done;
+    if (openDataPath(conn, replies::kOpeningListing, waiter, outcome) != DataPath::connected) {
+        return outcome;
+    }
+    std::vector<std::string> lines;
+    if (!listDirectory(*conn.fs, conn.loginName, lines)) {
+        reply(conn, replies::kNotAFolder);
+        return Outcome::done;
+    }
+    bool failed = false;
+    if (sendListing(conn, waiter->dataSocket.get(), lines, failed)) {
+        reply(conn, failed ? replies::kWriteFailed : replies::kListingSent);
+    }
+    return Outcome::done;  // the waiter closes the data connection
+}
+
+// RETR: the named file, from the restart offset when REST came just before.
+Outcome retrieveFile(ControlConnection& conn) {
+    if (!conn.passiveRequested) {
+        reply(conn, replies::kUsePasvFirst);
+        return Outcome::refused;
+    }
+    const std::string name = conn.commandLine;
+    std::string path = name;
+    if (name.empty() || !resolveFilePath(*conn.fs, path) || !pathExists(path) ||
+        !conn.downloadFile.open(path)) {
+        reply(conn, replies::kCannotOpenFile);
+        return Outcome::refused;
+    }
+    if (!startsWith(conn.lastCommandLine, "REST")) conn.restartOffset = 0;
+    DataWaiterPtr waiter;
+    Outcome outcome = Outcome::done;
+    std::string preliminary = "150 Opening BINARY mode data connection for " + name + " (" +
+                              fileSizeText(path) + ").\r\n";
+    if (openDataPath(conn, preliminary, waiter, outcome) != DataPath::connected) {
+        return outcome;
+    }
+    reply(conn, streamFile(conn, waiter->dataSocket.get()));
+    return Outcome::done;  // the waiter closes the data connection
+}
+
+}  // namespace kadrel
