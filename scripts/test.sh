@@ -17,6 +17,8 @@ install_missing() {
     command -v make >/dev/null || missing+=(make)
     command -v nm >/dev/null || missing+=(binutils)
     command -v python3 >/dev/null || missing+=(python3)
+    command -v curl >/dev/null || missing+=(curl)
+    command -v lftp >/dev/null || missing+=(lftp)
     [ -f /usr/include/gtest/gtest.h ] || missing+=(libgtest-dev)
     if [ ${#missing[@]} -gt 0 ]; then
         step "installing ${missing[*]}"

@@ -36,8 +36,10 @@ bool someoneWaitsForData(ServerObj& server) {
 }
 
 // One pass of the listener; true when it accepted anything.
-bool listenerPass(ServerObj& server, Socket controlListener, Socket dataListener) {
+bool listenerPass(ServerObj& server, Socket controlListener, Socket dataListener,
+                  UnclaimedDataConnections& unclaimed) {
     bool accepted = false;
+    unclaimed.retry(server);
     UniqueSocket control(platform::acceptConnection(controlListener));
     if (control.valid()) {
         startControlConnection(server, std::move(control));
@@ -48,7 +50,7 @@ bool listenerPass(ServerObj& server, Socket controlListener, Socket dataListener
     if (someoneWaitsForData(server)) {
         UniqueSocket data(platform::acceptConnection(dataListener));
         if (data.valid()) {
-            offerDataConnection(server, std::move(data));
+            unclaimed.add(server, std::move(data));
             accepted = true;
         }
     }
@@ -64,8 +66,9 @@ void listenerMain(std::unique_ptr<ListenerArgs> args) {
         ServerObj& server = args->server;
         Socket controlListener = args->controlSocket.get();
         Socket dataListener = args->dataSocket.get();
+        UnclaimedDataConnections unclaimed;
         while (true) {
-            if (!listenerPass(server, controlListener, dataListener)) {
+            if (!listenerPass(server, controlListener, dataListener, unclaimed)) {
                 // The data socket is watched only while someone waits for it;
                 // otherwise its backlog would end every wait at once.
                 Socket watchedData =

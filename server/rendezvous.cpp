@@ -114,15 +114,31 @@ int waitForDataSocket(ServerObj& server, DataWaiter& waiter) {
     return result;
 }
 
-void offerDataConnection(ServerObj& server, platform::UniqueSocket connection) {
-    if (platform::peerHasClosed(connection.get())) return;
+bool offerDataConnection(ServerObj& server, platform::UniqueSocket& connection) {
     std::string address;
-    if (!getPeerAddress(connection.get(), address)) return;
+    if (!getPeerAddress(connection.get(), address)) return false;
     DataWaiter* waiter = findDataWaiter(server, address);
-    if (waiter == nullptr) return;
+    if (waiter == nullptr) return false;
     std::lock_guard guard(server.lock);
-    if (isRegistered(server, waiter) && !waiter->dataSocket.valid()) {
-        waiter->dataSocket = std::move(connection);
+    if (!isRegistered(server, waiter) || waiter->dataSocket.valid()) return false;
+    waiter->dataSocket = std::move(connection);
+    return true;
+}
+
+void UnclaimedDataConnections::add(ServerObj& server, platform::UniqueSocket connection) {
+    if (platform::peerHasClosed(connection.get())) return;
+    if (entries_.empty() && offerDataConnection(server, connection)) return;
+    if (entries_.size() == kLimit) entries_.pop_front();
+    entries_.push_back({std::move(connection), server.now()});
+    retry(server);
+}
+
+void UnclaimedDataConnections::retry(ServerObj& server) {
+    for (auto it = entries_.begin(); it != entries_.end();) {
+        bool gone = platform::peerHasClosed(it->connection.get()) ||
+                    offerDataConnection(server, it->connection) ||
+                    hasElapsed(server.now(), it->since, server.timing.unclaimedDataMs);
+        it = gone ? entries_.erase(it) : it + 1;
     }
 }
 

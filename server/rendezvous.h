@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 
@@ -52,11 +53,37 @@ int waitForDataSocket(ServerObj& server, DataWaiter& waiter);
 
 // Listener side.
 
-// Gives an accepted data connection to its waiter, or closes it: when no
-// waiter of its address is first in line without a connection, and when the
-// client has already closed it (a connection left over from a refused
-// transfer must not take the place of the live one behind it).
-void offerDataConnection(ServerObj& server, platform::UniqueSocket connection);
+// Gives an accepted data connection to the first waiter of its address if
+// that waiter has none yet; returns false, leaving the connection with the
+// caller, when there is no such waiter.
+bool offerDataConnection(ServerObj& server, platform::UniqueSocket& connection);
+
+// Data connections that arrived before their own waiter was first in line.
+// Most clients connect right after PASV and only then send the transfer
+// command, so while other clients (or an earlier transfer of the same
+// address) are being served, a connection often arrives early. It is kept
+// here, in arrival order, and handed over once its waiter is ready. One
+// whose client has closed it (a connection left over from a refused
+// transfer) is dropped and never handed over; one unclaimed for the
+// server's unclaimed-data time is closed.
+class UnclaimedDataConnections {
+public:
+    // Hands over, keeps or drops a newly accepted data connection.
+    void add(ServerObj& server, platform::UniqueSocket connection);
+    // Once per listener pass: hands over what can be, drops what is dead or
+    // overdue.
+    void retry(ServerObj& server);
+    std::size_t size() const { return entries_.size(); }
+
+private:
+    struct Entry {
+        platform::UniqueSocket connection;
+        std::uint32_t since;
+    };
+    // Bounds what a client opening connections and never using them can hold.
+    static constexpr std::size_t kLimit = 256;
+    std::deque<Entry> entries_;
+};
 
 // Marks at most one waiter that has waited too long as expired.
 void expireStaleWaiter(ServerObj& server);

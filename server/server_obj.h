@@ -25,6 +25,7 @@ struct Timing {
     std::uint32_t sendStallMs = 60000;    // a send that makes no progress this long gives up
     std::uint32_t waiterExpiryMs = 60000;  // data waiter not served since it became first
     std::uint32_t queueStepMs = 1000;      // queued data waiter looks again after this
+    std::uint32_t unclaimedDataMs = 60000;  // early data connection waits this long for its waiter
     // Added to every tick a server reads. Lets tests run a server across the
     // point where the 32-bit tick counter wraps.
     std::uint32_t tickOffset = 0;

@@ -92,15 +92,9 @@ bool changeRelative(VirtualFs& fs, std::string path) {
 }  // namespace
 
 std::unique_ptr<VirtualFs> newVirtualFs(std::string share, bool writable) {
-    auto root = std::make_unique<MountPoint>();
-    root->localDir = share;
-    root->virtualDir = "/";
-    auto fs = std::make_unique<VirtualFs>();
-    fs->writable = writable;
-    fs->firstMount = std::move(root);
-    fs->virtualDir = "/";
-    fs->localDir = std::move(share);
-    return fs;
+    auto root = std::make_unique<MountPoint>(MountPoint{share, std::string(1, '/'), nullptr, {}});
+    return std::make_unique<VirtualFs>(
+        VirtualFs{writable, std::move(root), std::string(1, '/'), std::move(share)});
 }
 
 bool changeDirectory(VirtualFs& fs, std::string path) {

@@ -63,24 +63,28 @@ TEST_F(RendezvousTest, WaitersOfOneAddressAreServedInOrder) {
     EXPECT_EQ(second.readLine(), kListingSent);
 }
 
-TEST_F(RendezvousTest, StrayAndSurplusConnectionsAreClosed) {
+// Clients connect right after PASV, often while other transfers are being
+// served: such a connection waits for its own transfer command.
+TEST_F(RendezvousTest, AnEarlyConnectionWaitsForItsOwnTransfer) {
     listWithoutData(client);
     ASSERT_EQ(client.readLine(), kOpeningListing);
-    // From another address: no waiter of its own, closed at once.
-    test::TestClient stray;
-    if (stray.connect(server.dataPort(), "127.0.0.2")) {
-        EXPECT_TRUE(stray.waitForClose());
-        EXPECT_EQ(stray.pending(), "");
+
+    test::TestClient other;
+    if (!test::logIn(other, server.controlPort(), "127.0.0.2")) {
+        GTEST_SKIP() << "no second loopback address here";
     }
-    // Two from the waiter's address: the first serves, the second is closed.
-    test::TestClient first;
-    test::TestClient surplus;
-    ASSERT_TRUE(first.connect(server.dataPort()));
-    ASSERT_TRUE(surplus.connect(server.dataPort()));
-    EXPECT_NE(first.readAll(), "");
+    std::uint16_t port = other.passive();
+    test::TestClient early;
+    ASSERT_TRUE(early.connect(port, "127.0.0.2"));  // accepted while the first client waits
+    EXPECT_EQ(other.readLine(300), "");
+    EXPECT_EQ(other.command("RETR present.txt").substr(0, 4), "150 ");
+    EXPECT_EQ(early.readAll(), "present bytes");
+    EXPECT_EQ(other.readLine(), test::kFileSent);
+
+    test::TestClient data;
+    ASSERT_TRUE(data.connect(server.dataPort()));
+    EXPECT_NE(data.readAll(), "");
     EXPECT_EQ(client.readLine(), kListingSent);
-    EXPECT_TRUE(surplus.waitForClose());
-    EXPECT_EQ(surplus.pending(), "");
 }
 
 class ExpiringRendezvous : public RendezvousTest {
@@ -88,10 +92,35 @@ protected:
     static Timing quickExpiry() {
         Timing timing = quickQueue();
         timing.waiterExpiryMs = 300;
+        timing.unclaimedDataMs = 300;
         return timing;
     }
     ExpiringRendezvous() : RendezvousTest(quickExpiry()) {}
 };
+
+TEST_F(ExpiringRendezvous, UnclaimedAndSurplusConnectionsAreClosedInTime) {
+    listWithoutData(client);
+    ASSERT_EQ(client.readLine(), kOpeningListing);
+    // Two from the waiter's address: the first serves, the second waits for
+    // a transfer that never comes.
+    test::TestClient first;
+    test::TestClient surplus;
+    ASSERT_TRUE(first.connect(server.dataPort()));
+    ASSERT_TRUE(surplus.connect(server.dataPort()));
+    EXPECT_NE(first.readAll(), "");
+    EXPECT_EQ(client.readLine(), kListingSent);
+    // From another address, with no transfer at all.
+    test::TestClient stray;
+    bool strayConnected = stray.connect(server.dataPort(), "127.0.0.3");
+    listWithoutData(client);  // someone waits, so the stray is accepted
+    ASSERT_EQ(client.readLine(), kOpeningListing);
+    EXPECT_NE(surplus.readAll(10000), "");  // the surplus one serves this LIST
+    EXPECT_EQ(client.readLine(), kListingSent);
+    if (strayConnected) {
+        EXPECT_TRUE(stray.waitForClose(10000));
+        EXPECT_EQ(stray.pending(), "");
+    }
+}
 
 TEST_F(ExpiringRendezvous, AnUnservedWaiterExpiresAndTheConnectionGoesOn) {
     listWithoutData(client);
