@@ -53,25 +53,24 @@ DataPath openDataPath(ControlConnection& conn, const std::string& preliminary,
     return DataPath::failed;
 }
 
-// Sends the listing lines in batches; false when stop was requested (no
-// final reply then). Sets `failed` when the data connection failed.
-bool sendListing(ControlConnection& conn, platform::Socket data,
-                 const std::vector<std::string>& lines, bool& failed) {
+enum class ListingSent { all, stopped, failed };
+
+// Sends the listing lines over the data connection, gathered into batches.
+ListingSent sendListing(ControlConnection& conn, platform::Socket data,
+                        const std::vector<std::string>& lines) {
     std::string batch;
-    auto flush = [&] {
-        SendResult r = sendText(conn.server, data, batch);
-        batch.clear();
-        if (r == SendResult::sent) return true;
-        failed = !isStopRequested(conn.server);
-        return false;
-    };
-    for (const std::string& line : lines) {
-        if (isStopRequested(conn.server)) return false;
-        batch += line;
-        if (batch.size() >= kListingBatchBytes && !flush()) return !isStopRequested(conn.server);
+    for (std::size_t i = 0; i <= lines.size(); ++i) {
+        if (isStopRequested(conn.server)) return ListingSent::stopped;
+        bool last = i == lines.size();
+        if (!last) batch += lines[i];
+        if (batch.size() >= kListingBatchBytes || (last && !batch.empty())) {
+            if (sendText(conn.server, data, batch) != SendResult::sent) {
+                return isStopRequested(conn.server) ? ListingSent::stopped : ListingSent::failed;
+            }
+            batch.clear();
+        }
     }
-    if (!batch.empty() && !flush()) return !isStopRequested(conn.server);
-    return true;
+    return ListingSent::all;
 }
 
 // Streams the open download file from the restart offset through a ring
@@ -186,9 +185,10 @@ Outcome listDirectoryOverData(ControlConnection& conn) {
         reply(conn, replies::kNotAFolder);
         return Outcome::done;
     }
-    bool failed = false;
-    if (sendListing(conn, waiter->dataSocket.get(), lines, failed)) {
-        reply(conn, failed ? replies::kWriteFailed : replies::kListingSent);
+    switch (sendListing(conn, waiter->dataSocket.get(), lines)) {
+        case ListingSent::all: reply(conn, replies::kListingSent); break;
+        case ListingSent::failed: reply(conn, replies::kWriteFailed); break;
+        case ListingSent::stopped: break;  // no final reply; the loop ends the connection
     }
     return Outcome::done;  // the waiter closes the data connection
 }

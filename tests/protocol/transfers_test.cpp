@@ -237,16 +237,52 @@ TEST_F(TransfersTest, StopDuringRetrEndsWithFileSentAndCloses) {
     EXPECT_EQ(client.pending(), "");
 }
 
-TEST_F(TransfersTest, StopDuringListEndsWithoutAFinalReply) {
-    // Enough long names that the listing cannot fit in the socket buffers.
-    std::string stem(200, 'n');
-    for (int i = 0; i < 30000; ++i) tree.writeFile("sub/" + stem + std::to_string(i), "");
-    ASSERT_EQ(client.command("CWD sub").substr(0, 4), "250 ");
-    ASSERT_NE(client.passive(), 0);
+// A directory whose listing cannot fit in the socket buffers: many long
+// names, made once for the suite.
+class LongListing : public testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        tree = new test::TempTree;
+        std::string stem(240, 'n');
+        for (int i = 0; i < 20000; ++i) tree->writeFile(stem + std::to_string(i), "");
+    }
+    static void TearDownTestSuite() {
+        delete tree;
+        tree = nullptr;
+    }
+
+    void SetUp() override {
+        server.addUser("alice", "secret", tree->rootText().c_str(), false);
+        ASSERT_TRUE(server.start());
+        ASSERT_TRUE(test::logIn(client, server.controlPort()));
+    }
+
+    // Returns once the listing has begun to arrive on `data`.
+    void startLongListing(test::TestClient& data) {
+        ASSERT_NE(client.passive(), 0);
+        ASSERT_TRUE(data.connect(server.dataPort()));
+        ASSERT_EQ(client.command("LIST"), kOpeningListing);
+        ASSERT_EQ(data.readLine().substr(0, 10), "-r--------");
+    }
+
+    static test::TempTree* tree;
+    test::LoopbackServer server;
+    test::TestClient client;
+};
+
+test::TempTree* LongListing::tree = nullptr;
+
+TEST_F(LongListing, AClientClosingItsDataConnectionGets426) {
     test::TestClient data;
-    ASSERT_TRUE(data.connect(server.dataPort()));
-    EXPECT_EQ(client.command("LIST"), kOpeningListing);
-    ASSERT_EQ(data.readLine().substr(0, 10), "-r--------");  // it has begun
+    startLongListing(data);
+    data.close();
+    EXPECT_EQ(client.readLine(30000), "426 Failure writing network stream.\r\n");
+    EXPECT_EQ(client.command("NOOP"), "200 NOOP ok.\r\n");
+}
+
+TEST_F(LongListing, StopEndsItWithoutAFinalReply) {
+    test::TestClient data;
+    startLongListing(data);
     EXPECT_TRUE(server.stop());
     EXPECT_TRUE(client.waitForClose());
     EXPECT_EQ(client.pending(), "");
