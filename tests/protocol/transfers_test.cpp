@@ -212,29 +212,58 @@ TEST_F(TransfersTest, ListingWhereThereIsNoFolderGives426) {
     EXPECT_EQ(client.command("NOOP"), "200 NOOP ok.\r\n");
 }
 
+// A 32 MiB download that has begun on `data`; the test client reads no further.
+void startHugeRetr(test::TempTree& tree, test::TestClient& client, test::TestClient& data) {
+    constexpr long long kSize = 32 * 1024 * 1024;
+    tree.writeFile("huge.bin", randomBytes(kSize, 3));
+    std::uint16_t port = client.passive();
+    ASSERT_NE(port, 0);
+    ASSERT_TRUE(data.connect(port));
+    ASSERT_EQ(client.command("RETR huge.bin"), openingFile("huge.bin", kSize));
+    ASSERT_TRUE(data.awaitBytes(1));
+}
+
 TEST_F(TransfersTest, AClientClosingItsDataConnectionGets426) {
-    tree.writeFile("huge.bin", randomBytes(32 * 1024 * 1024, 3));
-    ASSERT_NE(client.passive(), 0);
     test::TestClient data;
-    ASSERT_TRUE(data.connect(server.dataPort()));
-    EXPECT_EQ(client.command("RETR huge.bin"), openingFile("huge.bin", 32 * 1024 * 1024));
-    ASSERT_TRUE(data.awaitBytes(1));  // the transfer has begun
+    startHugeRetr(tree, client, data);
     data.close();
     EXPECT_EQ(client.readLine(30000), "426 Failure writing network stream.\r\n");
     EXPECT_EQ(client.command("NOOP"), "200 NOOP ok.\r\n");
 }
 
 TEST_F(TransfersTest, StopDuringRetrEndsWithFileSentAndCloses) {
-    tree.writeFile("huge.bin", randomBytes(32 * 1024 * 1024, 4));
-    ASSERT_NE(client.passive(), 0);
     test::TestClient data;
-    ASSERT_TRUE(data.connect(server.dataPort()));
-    EXPECT_EQ(client.command("RETR huge.bin"), openingFile("huge.bin", 32 * 1024 * 1024));
-    ASSERT_TRUE(data.awaitBytes(1));  // the transfer has begun; then the client stops reading
+    startHugeRetr(tree, client, data);
     EXPECT_TRUE(server.stop());
     EXPECT_EQ(client.readLine(), kFileSent);
     EXPECT_TRUE(client.waitForClose());
     EXPECT_EQ(client.pending(), "");
+}
+
+TEST_F(TransfersTest, AFileThatShrinksUnderTheDownloadIsAReadFailure) {
+    test::TestClient data;
+    startHugeRetr(tree, client, data);
+    std::filesystem::resize_file(tree.local("huge.bin"), 1024 * 1024);
+    std::string received = data.readAll(30000);
+    EXPECT_LT(received.size(), 32u * 1024 * 1024);
+    EXPECT_EQ(client.readLine(), "426 Failed to read from file.\r\n");
+}
+
+class StalledDataReader : public TransfersTest {
+protected:
+    static Timing shortStall() {
+        Timing timing;
+        timing.sendStallMs = 300;
+        return timing;
+    }
+    StalledDataReader() : TransfersTest(shortStall()) {}
+};
+
+TEST_F(StalledDataReader, ADownloadNobodyReadsEndsWith426) {
+    test::TestClient data;
+    startHugeRetr(tree, client, data);  // and never read again
+    EXPECT_EQ(client.readLine(10000), "426 Failure writing network stream.\r\n");
+    EXPECT_EQ(client.command("NOOP"), "200 NOOP ok.\r\n");
 }
 
 // A directory whose listing cannot fit in the socket buffers: many long
