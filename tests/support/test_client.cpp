@@ -12,6 +12,7 @@ bool before(std::uint32_t deadline) {
 }  // namespace
 
 bool TestClient::connect(std::uint16_t port) {
+    if (!library_.held() && !library_.acquire()) return false;
     socket_.reset(platform::connectTo("127.0.0.1", port));
     buffer_.clear();
     peerClosed_ = false;

@@ -46,6 +46,10 @@ private:
     enum class Fill { data, timeout, closed };
     Fill fill(std::uint32_t deadline);
 
+    // The client's own reference: on Windows a stopping server's WSACleanup
+    // must not be the one that takes the client's socket away. Declared
+    // before the socket so that it is released after the socket is closed.
+    platform::SocketLibrary library_;
     platform::UniqueSocket socket_;
     std::string buffer_;
     bool peerClosed_ = false;
