@@ -18,8 +18,8 @@ using Socket = std::uintptr_t;
 inline constexpr Socket kInvalidSocket = static_cast<Socket>(-1);
 
 // One reference on the system's socket library (WSAStartup/WSACleanup on
-// Windows, nothing elsewhere). Held from a successful start until the server's
-// listener has ended.
+// Windows, nothing elsewhere). A server holds one from a successful start
+// until every one of its threads has ended; a test client holds its own.
 class SocketLibrary {
 public:
     SocketLibrary() = default;
