@@ -92,8 +92,10 @@ bool setNoDelay(Socket s);
 Socket acceptConnection(Socket listening);
 
 // Blocking connect to an IPv4 address given as dotted quad; kInvalidSocket on
-// failure. Used by test clients and benchmarks.
-Socket connectTo(const char* address, std::uint16_t port);
+// failure. Used by test clients and benchmarks. A nonzero receiveBufferBytes
+// sets SO_RCVBUF before connecting, which also bounds the window the peer
+// may fill: how a test plays a client that reads slowly or not at all.
+Socket connectTo(const char* address, std::uint16_t port, std::uint32_t receiveBufferBytes = 0);
 
 IoResult sendSome(Socket s, const void* bytes, std::size_t count);
 IoResult receiveSome(Socket s, void* buffer, std::size_t capacity);

@@ -147,9 +147,13 @@ Socket acceptConnection(Socket listening) {
     return toSocket(s);
 }
 
-Socket connectTo(const char* address, std::uint16_t port) {
+Socket connectTo(const char* address, std::uint16_t port, std::uint32_t receiveBufferBytes) {
     Socket s = createTcpSocket();
     if (s == kInvalidSocket) return s;
+    if (receiveBufferBytes > 0) {
+        int size = receiveBufferBytes > INT_MAX ? INT_MAX : static_cast<int>(receiveBufferBytes);
+        ::setsockopt(sock(s), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&size), sizeof size);
+    }
     sockaddr_in peer{};
     peer.sin_family = AF_INET;
     peer.sin_port = htons(port);

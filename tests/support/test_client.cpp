@@ -11,9 +11,9 @@ bool before(std::uint32_t deadline) {
 
 }  // namespace
 
-bool TestClient::connect(std::uint16_t port) {
+bool TestClient::connect(std::uint16_t port, std::uint32_t receiveBufferBytes) {
     if (!library_.held() && !library_.acquire()) return false;
-    socket_.reset(platform::connectTo("127.0.0.1", port));
+    socket_.reset(platform::connectTo("127.0.0.1", port, receiveBufferBytes));
     buffer_.clear();
     peerClosed_ = false;
     return socket_.valid() && platform::setNonBlocking(socket_.get());

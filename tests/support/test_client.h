@@ -13,8 +13,9 @@ inline constexpr std::uint32_t kReplyTimeoutMs = 5000;
 
 class TestClient {
 public:
-    // Connects to 127.0.0.1:port; false when that fails.
-    bool connect(std::uint16_t port);
+    // Connects to 127.0.0.1:port; false when that fails. A nonzero
+    // receiveBufferBytes shrinks what the server can send before it blocks.
+    bool connect(std::uint16_t port, std::uint32_t receiveBufferBytes = 0);
     bool connected() const { return socket_.valid(); }
 
     // Sends every byte, waiting for the socket as needed; false when that
