@@ -100,5 +100,16 @@ TEST_F(Files, ReadingFromAnOffsetToTheEnd) {
     EXPECT_FALSE(ReadOnlyFile().open(tree.local("dir")));
 }
 
+TEST_F(Files, DevicesDoNotOpenForReading) {
+    // A device can be endless (NUL, /dev/zero) or block the reading thread
+    // (the console). On Windows a device name means the device in any folder.
+#ifdef _WIN32
+    const std::string devices[] = {tree.local("NUL"), tree.local("nul.txt"), "NUL"};
+#else
+    const std::string devices[] = {"/dev/null", "/dev/zero"};
+#endif
+    for (const std::string& device : devices) EXPECT_FALSE(ReadOnlyFile().open(device)) << device;
+}
+
 }  // namespace
 }  // namespace kadrel::platform
