@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 
 #include "platform/files.h"
@@ -58,6 +59,22 @@ TEST_F(Files, PosixExecutableIsARegularFileWithAnExecuteBit) {
     fs::permissions(tree.local("dir"), fs::perms::all, fs::perm_options::add);
     EXPECT_TRUE(isExecutable(tree.local("run.sh")));
     EXPECT_FALSE(isExecutable(tree.local("dir")));
+}
+#endif
+
+#ifdef _WIN32
+TEST_F(Files, WindowsExecutableIsAFileWithAProgramHeader) {
+    namespace fs = std::filesystem;
+    const char* systemRoot = std::getenv("SystemRoot");
+    ASSERT_NE(systemRoot, nullptr);
+    const fs::path program = fs::path(systemRoot) / "System32" / "cmd.exe";
+    fs::copy_file(program, tree.local("tool.exe"));
+    tree.writeFile("fake.exe", "not a program");
+    const std::pair<const char*, bool> cases[] = {
+        {"tool.exe", true}, {"fake.exe", false}, {"dir", false}};
+    for (const auto& [name, executable] : cases) {
+        EXPECT_EQ(isExecutable(tree.local(name)), executable) << name;
+    }
 }
 #endif
 
