@@ -121,7 +121,7 @@ def main():
     binary = sys.argv[1]
     base = sys.argv[2] if len(sys.argv) > 2 else None
     with tempfile.TemporaryDirectory(dir=base) as share:
-        with ServeHost(binary, share) as host:
+        with ServeHost([binary], share) as host:
             bench_big_retr(host, share)
             bench_big_list(host, share)
             ok = bench_many_clients(host, share, distinct_addresses=True)

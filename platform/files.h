@@ -71,8 +71,8 @@ public:
     ~ReadOnlyFile() { close(); }
 
     // Opens an existing regular file for reading, sharing it with readers,
-    // writers and deleters. Directories (and, on POSIX, FIFOs and devices)
-    // are refused; opening never blocks.
+    // writers and deleters. Directories, devices (CON or NUL on Windows) and
+    // FIFOs are refused; opening never blocks.
     bool open(const std::string& path);
     bool isOpen() const;
     void close();

@@ -18,8 +18,8 @@ using Socket = std::uintptr_t;
 inline constexpr Socket kInvalidSocket = static_cast<Socket>(-1);
 
 // One reference on the system's socket library (WSAStartup/WSACleanup on
-// Windows, nothing elsewhere). Held from a successful start until the server's
-// listener has ended.
+// Windows, nothing elsewhere). A server holds one from a successful start
+// until every one of its threads has ended; a test client holds its own.
 class SocketLibrary {
 public:
     SocketLibrary() = default;
@@ -93,8 +93,11 @@ Socket acceptConnection(Socket listening);
 
 // Blocking connect to an IPv4 address given as dotted quad, from the local
 // address given (any when null); kInvalidSocket on failure. Used by test
-// clients and benchmarks.
-Socket connectTo(const char* address, std::uint16_t port, const char* localAddress = nullptr);
+// clients and benchmarks. A nonzero receiveBufferBytes sets SO_RCVBUF before
+// connecting, which also bounds the window the peer may fill: how a test
+// plays a client that reads slowly or not at all.
+Socket connectTo(const char* address, std::uint16_t port, const char* localAddress = nullptr,
+                 std::uint32_t receiveBufferBytes = 0);
 
 IoResult sendSome(Socket s, const void* bytes, std::size_t count);
 IoResult receiveSome(Socket s, void* buffer, std::size_t capacity);

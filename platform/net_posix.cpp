@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 
 #include "platform/net.h"
@@ -115,9 +116,14 @@ Socket acceptConnection(Socket listening) {
     return toSocket(descriptor);
 }
 
-Socket connectTo(const char* address, std::uint16_t port, const char* localAddress) {
+Socket connectTo(const char* address, std::uint16_t port, const char* localAddress,
+                 std::uint32_t receiveBufferBytes) {
     Socket s = createTcpSocket();
     if (s == kInvalidSocket) return s;
+    if (receiveBufferBytes > 0) {
+        int size = receiveBufferBytes > INT_MAX ? INT_MAX : static_cast<int>(receiveBufferBytes);
+        ::setsockopt(fd(s), SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+    }
     if (localAddress != nullptr) {
         sockaddr_in local{};
         local.sin_family = AF_INET;

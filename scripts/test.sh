@@ -1,14 +1,34 @@
 #!/usr/bin/env bash
 # Builds kadrel and runs every check: the native suite, the same suite under
-# ThreadSanitizer and AddressSanitizer, and the export table of the shared
-# library. Installs what a fresh Debian machine lacks (needs root for that).
-# Ends non-zero on the first failure.
+# ThreadSanitizer and AddressSanitizer, the export table of the shared
+# library; then the Windows DLL (64 and 32-bit, cross-compiled with
+# MinGW-w64), its export and import tables, and the suite and two host
+# programs under Wine. Installs what a fresh Debian machine lacks (needs root
+# for that). Ends non-zero on the first failure and prints how long each
+# phase took.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 jobs=$(nproc 2>/dev/null || echo 2)
 
-step() { printf '\n== %s (%s)\n' "$1" "$(date +%T)"; }
+# Phases and their durations, printed as each one ends and again at the end.
+phase=""
+phase_start=$SECONDS
+durations=()
+end_phase() {
+    if [ -n "$phase" ]; then
+        local took=$((SECONDS - phase_start))
+        printf -- '-- %s took %ds\n' "$phase" "$took"
+        durations+=("$(printf '%4ds  %s' "$took" "$phase")")
+    fi
+    phase=""
+}
+step() {
+    end_phase
+    phase=$1
+    phase_start=$SECONDS
+    printf '\n== %s (%s)\n' "$1" "$(date +%T)"
+}
 
 install_missing() {
     local missing=()
@@ -20,6 +40,11 @@ install_missing() {
     command -v curl >/dev/null || missing+=(curl)
     command -v lftp >/dev/null || missing+=(lftp)
     [ -f /usr/include/gtest/gtest.h ] || missing+=(libgtest-dev)
+    command -v x86_64-w64-mingw32-g++-posix >/dev/null || missing+=(g++-mingw-w64-x86-64)
+    command -v i686-w64-mingw32-g++-posix >/dev/null || missing+=(g++-mingw-w64-i686)
+    [ -f /usr/src/googletest/CMakeLists.txt ] || missing+=(googletest)
+    command -v wine >/dev/null || missing+=(wine)
+    [ -x /usr/lib/wine/wine64 ] || command -v wine64 >/dev/null || missing+=(wine64)
     if [ ${#missing[@]} -gt 0 ]; then
         step "installing ${missing[*]}"
         if [ "$(id -u)" -ne 0 ]; then
@@ -52,6 +77,41 @@ check_linux_exports() {
     echo "libkadrel.so exports exactly the seven functions"
 }
 
+# check_windows_dll <objdump> <dll>: the export table holds exactly the seven
+# plain names (a cdecl export stays undecorated: no "_name", no "name@N"),
+# and every imported DLL is the system's own, so that kadrel.dll runs with
+# nothing shipped beside it.
+check_windows_dll() {
+    local objdump=$1 dll=$2 expected actual imports foreign
+    expected=$(printf '%s\n' addUser isValidServerObj newServerObj removeServerObj setPorts start stop)
+    actual=$("$objdump" -p "$dll" | awk '
+        /\[Ordinal\/Name Pointer\] Table/ { table = 1; next }
+        table && /^[ \t]*\[ *[0-9]+\]/ { print $NF; next }
+        table { table = 0 }' | sort)
+    if [ "$actual" != "$expected" ]; then
+        echo "$dll exports differ from the seven functions (decorated, missing or extra):" >&2
+        diff <(echo "$expected") <(echo "$actual") >&2 || true
+        exit 1
+    fi
+    imports=$("$objdump" -p "$dll" | awk '/DLL Name:/ { print $3 }')
+    foreign=$(echo "$imports" | grep -viE \
+        '^(kernel32|ws2_32|shlwapi|shell32|advapi32|user32|msvcrt|ucrtbase|api-ms-win-crt-[a-z0-9-]+)\.dll$' || true)
+    if [ -n "$foreign" ]; then
+        echo "$dll imports DLLs that are not part of Windows:" >&2
+        echo "$foreign" >&2
+        exit 1
+    fi
+    echo "$dll exports exactly the seven functions and imports only $(echo $imports)"
+}
+
+# run_under_wine <program> [arguments...]: runs a Windows program of the
+# 64-bit build in build-win/bin, in a Wine prefix of its own.
+run_under_wine() {
+    (cd "$root/build-win/bin" &&
+        WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=' WINEPREFIX="$root/build-win/wineprefix" \
+            timeout 900 wine "$@")
+}
+
 install_missing
 
 step "native build and tests"
@@ -66,4 +126,34 @@ step "AddressSanitizer"
 ASAN_OPTIONS="detect_leaks=1:halt_on_error=1" \
     build_and_test build-asan -DKADREL_SANITIZE=address -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-step "all checks passed"
+step "Windows 64-bit build (MinGW-w64)"
+cmake -S "$root" -B "$root/build-win" -G "Unix Makefiles" \
+    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" >/dev/null
+cmake --build "$root/build-win" -j "$jobs" -- --no-print-directory >/dev/null
+check_windows_dll x86_64-w64-mingw32-objdump "$root/build-win/bin/kadrel.dll"
+
+step "Windows 32-bit build (MinGW-w64)"
+cmake -S "$root" -B "$root/build-win32" -G "Unix Makefiles" -DKADREL_TESTS=OFF \
+    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-i686.cmake" >/dev/null
+cmake --build "$root/build-win32" -j "$jobs" -- --no-print-directory >/dev/null
+check_windows_dll i686-w64-mingw32-objdump "$root/build-win32/bin/kadrel.dll"
+
+step "Windows suite and hosts under Wine"
+# The first run creates the prefix (some seconds); its messages are not ours.
+run_under_wine wineboot --init >/dev/null 2>&1 || true
+run_under_wine kadrel_tests.exe
+run_under_wine c_host.exe
+run_under_wine dll_host.exe
+# The sample's console output (and a login on port 21), and real clients
+# against serve_host.exe, with the same scripts as on Linux.
+(cd "$root/build-win/bin" &&
+    export WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=' WINEPREFIX="$root/build-win/wineprefix" &&
+    timeout 600 python3 "$root/tests/sample_test.py" wine kadrel-sample.exe &&
+    timeout 600 python3 "$root/tests/clients_test.py" wine serve_host.exe)
+# Wine's server for this prefix ends a few seconds after its last program.
+WINEPREFIX="$root/build-win/wineprefix" wineserver -w
+
+end_phase
+printf '\n== phase durations\n'
+printf '%s\n' "${durations[@]}"
+printf '\n== all checks passed (%s)\n' "$(date +%T)"

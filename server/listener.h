@@ -11,13 +11,11 @@ namespace kadrel {
 struct ServerObj;
 
 // Start record of the listener: two non-blocking listening sockets. The
-// listener owns it and, by dropping it when it ends, closes both sockets and
-// releases the socket library.
+// listener owns it and, by dropping it when it ends, closes both sockets.
 struct ListenerArgs {
     ServerObj& server;
     platform::UniqueSocket controlSocket;
     platform::UniqueSocket dataSocket;
-    platform::SocketLibrary socketLibrary;
 };
 
 // Accepts control connections (one thread each) and, while some control

@@ -50,8 +50,8 @@ bool startLocked(ServerObj& server) {
     if (!control.valid()) return false;
     UniqueSocket data = listeningSocket(server.dataPort);
     if (!data.valid()) return false;
-    auto args = std::make_unique<ListenerArgs>(
-        ListenerArgs{server, std::move(control), std::move(data), std::move(library)});
+    auto args =
+        std::make_unique<ListenerArgs>(ListenerArgs{server, std::move(control), std::move(data)});
     std::unique_ptr<ThreadHandle> listener;
     try {
         listener = ThreadHandle::launch(
@@ -60,25 +60,31 @@ bool startLocked(ServerObj& server) {
         return false;  // no thread: nothing recorded, the sockets went with the arguments
     }
     addThreadHandle(server, std::move(listener));
+    server.socketLibrary = std::move(library);
     server.running = true;
     return true;
 }
 
-std::size_t threadCount(ServerObj& server) {
+// Puts the server in its stopped state once no thread is recorded. The check
+// and the change happen under one lock, so a start that slips in while stop
+// waits is waited for too instead of being left running without its socket
+// library.
+bool finishStopIfIdle(ServerObj& server) {
     std::lock_guard guard(server.lock);
-    return server.threads.size();
+    if (!server.threads.empty()) return false;
+    server.running = false;
+    server.socketLibrary.release();
+    server.stopRequested.store(false, std::memory_order_release);
+    return true;
 }
 
 void stopServer(ServerObj& server) {
     server.stopRequested.store(true, std::memory_order_release);
     reapFinishedThreads(server);
-    while (threadCount(server) > 0) {
+    while (!finishStopIfIdle(server)) {
         platform::sleepMs(kStopPollMs);
         reapFinishedThreads(server);
     }
-    std::lock_guard guard(server.lock);
-    server.running = false;
-    server.stopRequested.store(false, std::memory_order_release);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 
+#include "platform/net.h"
 #include "server/accounts.h"
 #include "server/thread_handle.h"
 
@@ -43,6 +44,10 @@ struct ServerObj {
     std::atomic<bool> stopRequested{false};
     std::deque<std::unique_ptr<ThreadHandle>> threads;
     std::deque<DataWaiter*> dataWaiters;
+    // Held while running and until stop has seen every thread end, not just
+    // the listener: on Windows the last WSACleanup of a process closes every
+    // socket in it, connections still being served included.
+    platform::SocketLibrary socketLibrary;
     ServerObj* next = nullptr;
     Timing timing;
 

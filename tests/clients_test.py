@@ -2,7 +2,7 @@
 """Real FTP clients against a running kadrel server: Python's ftplib, curl
 and lftp log in, list, download and resume, and the bytes match.
 
-Usage: clients_test.py <serve_host binary>
+Usage: clients_test.py <command that runs serve_host>...
 Clients that are not installed are reported as skipped.
 """
 import ftplib
@@ -106,7 +106,7 @@ def lftp_checks(host, files, work):
 
 
 def main():
-    binary = sys.argv[1]
+    command = sys.argv[1:]
     with tempfile.TemporaryDirectory() as share, tempfile.TemporaryDirectory() as work:
         files = {"big.bin": os.urandom(3 * 1024 * 1024 + 17), "small.txt": b"small\n",
                  "sub/inner.txt": b"inner"}
@@ -114,7 +114,7 @@ def main():
         for name, data in files.items():
             with open(os.path.join(share, name), "wb") as out:
                 out.write(data)
-        with ServeHost(binary, share) as host:
+        with ServeHost(command, share) as host:
             ftplib_checks(host, files)
             curl_checks(host, files, work)
             lftp_checks(host, files, work)

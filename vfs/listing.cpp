@@ -94,7 +94,8 @@ bool listDirectoryAt(VirtualFs& fs, std::string loginName, std::vector<std::stri
         if (item.name == "." || item.name == "..") continue;
         ListingEntry entry;
         entry.isDirectory = item.isDirectory;
-        entry.executable = isExecutable(fs.localDir + item.name);
+        // A directory always shows "x": only files need the (costly) question.
+        entry.executable = !item.isDirectory && isExecutable(fs.localDir + item.name);
         entry.sizeText = item.isDirectory ? "0" : std::to_string(item.size);
         entry.dateText = dateText(item.lastWrite, cutoff);
         entry.permissions = permissions(entry.isDirectory, fs.writable, entry.executable);

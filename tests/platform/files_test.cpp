@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 
 #include "platform/files.h"
@@ -61,6 +62,22 @@ TEST_F(Files, PosixExecutableIsARegularFileWithAnExecuteBit) {
 }
 #endif
 
+#ifdef _WIN32
+TEST_F(Files, WindowsExecutableIsAFileWithAProgramHeader) {
+    namespace fs = std::filesystem;
+    const char* systemRoot = std::getenv("SystemRoot");
+    ASSERT_NE(systemRoot, nullptr);
+    const fs::path program = fs::path(systemRoot) / "System32" / "cmd.exe";
+    fs::copy_file(program, tree.local("tool.exe"));
+    tree.writeFile("fake.exe", "not a program");
+    const std::pair<const char*, bool> cases[] = {
+        {"tool.exe", true}, {"fake.exe", false}, {"dir", false}};
+    for (const auto& [name, executable] : cases) {
+        EXPECT_EQ(isExecutable(tree.local(name)), executable) << name;
+    }
+}
+#endif
+
 TEST_F(Files, DirectorySearchYieldsEveryEntryWithItsFacts) {
     std::vector<DirectoryEntry> entries;
     ASSERT_TRUE(readDirectory(tree.rootText() + kPathSeparator, entries));
@@ -98,6 +115,17 @@ TEST_F(Files, ReadingFromAnOffsetToTheEnd) {
 
     EXPECT_FALSE(ReadOnlyFile().open(tree.local("missing")));
     EXPECT_FALSE(ReadOnlyFile().open(tree.local("dir")));
+}
+
+TEST_F(Files, DevicesDoNotOpenForReading) {
+    // A device can be endless (NUL, /dev/zero) or block the reading thread
+    // (the console). On Windows a device name means the device in any folder.
+#ifdef _WIN32
+    const std::string devices[] = {tree.local("NUL"), tree.local("nul.txt"), "NUL"};
+#else
+    const std::string devices[] = {"/dev/null", "/dev/zero"};
+#endif
+    for (const std::string& device : devices) EXPECT_FALSE(ReadOnlyFile().open(device)) << device;
 }
 
 }  // namespace

@@ -146,6 +146,24 @@ TEST(ServerObjects, RestartBindsTheSamePortsAgain) {
     }
 }
 
+TEST(ServerObjects, StartsAndStopsOfOneServerLeaveOtherConnectionsAlone) {
+    // Each start takes a reference on the socket library and its stop gives
+    // it back. On Windows one release too many would end with the last
+    // WSACleanup of the process, which closes every socket in it.
+    test::LoopbackServer other;
+    ASSERT_TRUE(other.start());
+    test::TestClient client;
+    ASSERT_TRUE(client.connect(other.controlPort()));
+    ASSERT_EQ(client.readLine(), "220 Service ready for new user.\r\n");
+    test::LoopbackServer cycled;
+    for (int round = 0; round < 3; ++round) {
+        ASSERT_TRUE(cycled.start());
+        ASSERT_TRUE(cycled.stop());
+        ASSERT_TRUE(cycled.stop());  // stopped already: gives back nothing more
+    }
+    EXPECT_EQ(client.command("NOOP"), "530 Not logged in.\r\n");
+}
+
 TEST(ServerObjects, RemovingARunningServerStopsItFirst) {
     ServerObj* server = newServerObj();
     test::TestClient client;

@@ -13,8 +13,10 @@ bool before(std::uint32_t deadline) {
 
 }  // namespace
 
-bool TestClient::connect(std::uint16_t port, const char* localAddress) {
-    socket_.reset(platform::connectTo("127.0.0.1", port, localAddress));
+bool TestClient::connect(std::uint16_t port, const char* localAddress,
+                         std::uint32_t receiveBufferBytes) {
+    if (!library_.held() && !library_.acquire()) return false;
+    socket_.reset(platform::connectTo("127.0.0.1", port, localAddress, receiveBufferBytes));
     buffer_.clear();
     peerClosed_ = false;
     return socket_.valid() && platform::setNonBlocking(socket_.get());

@@ -14,8 +14,10 @@ inline constexpr std::uint32_t kReplyTimeoutMs = 5000;
 class TestClient {
 public:
     // Connects to 127.0.0.1:port, from another loopback address when one is
-    // given; false when that fails.
-    bool connect(std::uint16_t port, const char* localAddress = nullptr);
+    // given; false when that fails. A nonzero receiveBufferBytes shrinks what
+    // the server can send before it blocks.
+    bool connect(std::uint16_t port, const char* localAddress = nullptr,
+                 std::uint32_t receiveBufferBytes = 0);
     bool connected() const { return socket_.valid(); }
 
     // Sends every byte, waiting for the socket as needed; false when that
@@ -55,6 +57,10 @@ private:
     enum class Fill { data, timeout, closed };
     Fill fill(std::uint32_t deadline);
 
+    // The client's own reference: on Windows a stopping server's WSACleanup
+    // must not be the one that takes the client's socket away. Declared
+    // before the socket so that it is released after the socket is closed.
+    platform::SocketLibrary library_;
     platform::UniqueSocket socket_;
     std::string buffer_;
     bool peerClosed_ = false;

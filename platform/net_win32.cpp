@@ -1,0 +1,241 @@
+// Sockets on Windows: Winsock 2.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <winsock2.h>
+// After winsock2.h, which they need.
+#include <windows.h>
+#include <ws2tcpip.h>
+
+#include <climits>
+
+#include "platform/net.h"
+
+namespace kadrel::platform {
+namespace {
+
+SOCKET sock(Socket s) {
+    return static_cast<SOCKET>(s);
+}
+
+// INVALID_SOCKET is ~0, the same bits as kInvalidSocket.
+Socket toSocket(SOCKET s) {
+    return s == INVALID_SOCKET ? kInvalidSocket : static_cast<Socket>(s);
+}
+
+bool lastWouldBlock() {
+    return ::WSAGetLastError() == WSAEWOULDBLOCK;
+}
+
+// send and recv take an int count; a larger request just moves less.
+int clampCount(std::size_t count) {
+    return count > INT_MAX ? INT_MAX : static_cast<int>(count);
+}
+
+// A child process the host starts must not inherit the server's sockets.
+void keepFromChildren(SOCKET s) {
+    ::SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
+}
+
+bool addressText(const sockaddr_in& address, std::string& out) {
+    char text[INET_ADDRSTRLEN] = {};
+    if (::inet_ntop(AF_INET, &address.sin_addr, text, sizeof text) == nullptr) return false;
+    out = text;
+    return true;
+}
+
+// WSAPoll refuses (WSAEINVAL) any requested event beyond the normal and
+// priority data bits, so only POLLRDNORM or POLLWRNORM is asked for; errors
+// and hang-ups are reported in revents regardless, which makes a socket in
+// an error state count as ready.
+bool waitFor(Socket a, Socket b, SHORT events, std::uint32_t timeoutMs) {
+    WSAPOLLFD watched[2] = {};
+    ULONG count = 0;
+    for (Socket s : {a, b}) {
+        if (s == kInvalidSocket) continue;
+        watched[count].fd = sock(s);
+        watched[count].events = events;
+        ++count;
+    }
+    int timeout = timeoutMs > INT_MAX ? INT_MAX : static_cast<int>(timeoutMs);
+    if (count == 0) {
+        ::Sleep(timeoutMs);
+        return false;
+    }
+    int ready = ::WSAPoll(watched, count, timeout);
+    if (ready == SOCKET_ERROR) {
+        // The wait itself failed (a socket closed under it, say): let the
+        // time pass so no caller spins, then have it try the socket.
+        ::Sleep(timeoutMs);
+        return true;
+    }
+    return ready > 0;
+}
+
+}  // namespace
+
+bool SocketLibrary::acquire() {
+    if (held_) return true;
+    WSADATA data;
+    if (::WSAStartup(MAKEWORD(2, 0), &data) != 0) return false;
+    held_ = true;
+    return true;
+}
+
+void SocketLibrary::release() {
+    // Each successful WSAStartup is paired with exactly one WSACleanup: the
+    // last WSACleanup of the process closes every socket still open in it,
+    // the host's included.
+    if (held_) {
+        held_ = false;
+        ::WSACleanup();
+    }
+}
+
+Socket createTcpSocket() {
+    SOCKET s = ::WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0,
+                            WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
+    // Systems before Windows 7 SP1 refuse the flag.
+    if (s == INVALID_SOCKET && ::WSAGetLastError() == WSAEINVAL) {
+        s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        if (s != INVALID_SOCKET) keepFromChildren(s);
+    }
+    return toSocket(s);
+}
+
+bool bindToAnyInterface(Socket s, std::uint16_t port) {
+    // No option before bind. SO_REUSEADDR would let a second socket bind the
+    // port a live listener holds. SO_EXCLUSIVEADDRUSE is not set either: it
+    // keeps the port taken until every connection the old listener accepted
+    // has left TIME_WAIT, so a stop and start would fail for minutes. Without
+    // options, binding a port that a live listener holds fails, another
+    // account cannot take it over with SO_REUSEADDR, and TIME_WAIT does not
+    // block a restart.
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    address.sin_port = htons(port);
+    return ::bind(sock(s), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+}
+
+bool startListening(Socket s) {
+    return ::listen(sock(s), SOMAXCONN) == 0;
+}
+
+bool setNonBlocking(Socket s) {
+    u_long on = 1;
+    return ::ioctlsocket(sock(s), FIONBIO, &on) == 0;
+}
+
+bool setNoDelay(Socket s) {
+    BOOL on = TRUE;
+    return ::setsockopt(sock(s), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on),
+                        sizeof on) == 0;
+}
+
+Socket acceptConnection(Socket listening) {
+    SOCKET s = ::accept(sock(listening), nullptr, nullptr);
+    if (s == INVALID_SOCKET) return kInvalidSocket;
+    keepFromChildren(s);
+    // An accepted socket inherits the listener's non-blocking mode on
+    // Windows; elsewhere it starts blocking. Hand out the same on both.
+    u_long off = 0;
+    ::ioctlsocket(s, FIONBIO, &off);
+    return toSocket(s);
+}
+
+Socket connectTo(const char* address, std::uint16_t port, const char* localAddress,
+                 std::uint32_t receiveBufferBytes) {
+    Socket s = createTcpSocket();
+    if (s == kInvalidSocket) return s;
+    if (receiveBufferBytes > 0) {
+        int size = receiveBufferBytes > INT_MAX ? INT_MAX : static_cast<int>(receiveBufferBytes);
+        ::setsockopt(sock(s), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&size),
+                     sizeof size);
+    }
+    if (localAddress != nullptr) {
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        if (::inet_pton(AF_INET, localAddress, &local.sin_addr) != 1 ||
+            ::bind(sock(s), reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+            closeSocket(s);
+            return kInvalidSocket;
+        }
+    }
+    sockaddr_in peer{};
+    peer.sin_family = AF_INET;
+    peer.sin_port = htons(port);
+    if (::inet_pton(AF_INET, address, &peer.sin_addr) != 1 ||
+        ::connect(sock(s), reinterpret_cast<const sockaddr*>(&peer), sizeof peer) != 0) {
+        closeSocket(s);
+        return kInvalidSocket;
+    }
+    return s;
+}
+
+IoResult sendSome(Socket s, const void* bytes, std::size_t count) {
+    int n = ::send(sock(s), static_cast<const char*>(bytes), clampCount(count), 0);
+    if (n > 0) return {IoStatus::ok, static_cast<std::size_t>(n)};
+    if (n == 0) return {IoStatus::wouldBlock, 0};
+    return {lastWouldBlock() ? IoStatus::wouldBlock : IoStatus::failed, 0};
+}
+
+IoResult receiveSome(Socket s, void* buffer, std::size_t capacity) {
+    int n = ::recv(sock(s), static_cast<char*>(buffer), clampCount(capacity), 0);
+    if (n > 0) return {IoStatus::ok, static_cast<std::size_t>(n)};
+    if (n == 0) return {IoStatus::closed, 0};
+    return {lastWouldBlock() ? IoStatus::wouldBlock : IoStatus::failed, 0};
+}
+
+bool peerAddressText(Socket s, std::string& out) {
+    sockaddr_in address{};
+    int length = sizeof address;
+    if (::getpeername(sock(s), reinterpret_cast<sockaddr*>(&address), &length) != 0) return false;
+    return address.sin_family == AF_INET && addressText(address, out);
+}
+
+bool localAddressText(Socket s, std::string& out) {
+    sockaddr_in address{};
+    int length = sizeof address;
+    if (::getsockname(sock(s), reinterpret_cast<sockaddr*>(&address), &length) != 0) return false;
+    return address.sin_family == AF_INET && addressText(address, out);
+}
+
+void closeSocket(Socket s) {
+    if (s != kInvalidSocket) ::closesocket(sock(s));
+}
+
+bool waitReadable(Socket s, std::uint32_t timeoutMs) {
+    return waitFor(s, kInvalidSocket, POLLRDNORM, timeoutMs);
+}
+
+bool waitWritable(Socket s, std::uint32_t timeoutMs) {
+    return waitFor(s, kInvalidSocket, POLLWRNORM, timeoutMs);
+}
+
+bool waitEitherReadable(Socket a, Socket b, std::uint32_t timeoutMs) {
+    return waitFor(a, b, POLLRDNORM, timeoutMs);
+}
+
+bool peerHasClosed(Socket s) {
+    // recv has no "don't wait" flag here: ask first whether a peek would
+    // return at once (data, end of stream or an error), then peek.
+    WSAPOLLFD watched{};
+    watched.fd = sock(s);
+    watched.events = POLLRDNORM;
+    int ready = ::WSAPoll(&watched, 1, 0);
+    if (ready <= 0) return false;
+    if ((watched.revents & (POLLERR | POLLNVAL)) != 0) return true;
+    char byte = 0;
+    int n = ::recv(sock(s), &byte, 1, MSG_PEEK);
+    return n == 0 || (n == SOCKET_ERROR && !lastWouldBlock());
+}
+
+void shutdownSend(Socket s) {
+    ::shutdown(sock(s), SD_SEND);
+}
+
+}  // namespace kadrel::platform
