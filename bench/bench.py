@@ -1,6 +1,8 @@
 #!/usr/bin/env python3
 """kadrel benchmarks over loopback (not tests: they print figures).
 
+  0. replies: 2000 commands one at a time, and 2000 sent in one burst
+
   1. one RETR of a 1 GiB file: throughput
   2. LIST of a directory holding 100 000 files: time
   3. 50 clients downloading 20 MiB each, every hash checked: aggregate
@@ -40,6 +42,31 @@ def write_random(path, size):
         for _ in range(size // len(block)):
             out.write(block)
             block = block[1:] + block[:1]  # not one repeated block
+
+
+def bench_replies(host):
+    """Round trips on the control connection; a reply that waited for the
+    client's delayed acknowledgement would show as about 40 ms."""
+    import socket
+    with socket.create_connection(("127.0.0.1", host.control_port), timeout=30) as control:
+        control.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        reader = control.makefile("rb")
+        reader.readline()
+        for line in (b"USER alice\r\n", b"PASS secret\r\n"):
+            control.sendall(line)
+            reader.readline()
+        start = time.perf_counter()
+        for _ in range(2000):
+            control.sendall(b"NOOP\r\n")
+            assert reader.readline() == b"200 NOOP ok.\r\n"
+        one_at_a_time = time.perf_counter() - start
+        start = time.perf_counter()
+        control.sendall(b"NOOP\r\n" * 2000)
+        for _ in range(2000):
+            assert reader.readline() == b"200 NOOP ok.\r\n"
+        burst = time.perf_counter() - start
+    print(f"2000 NOOPs one at a time: {one_at_a_time * 1000 / 2000:.3f} ms per reply; "
+          f"in one burst: {burst * 1000:.0f} ms in all")
 
 
 def bench_big_retr(host, share):
@@ -122,6 +149,7 @@ def main():
     base = sys.argv[2] if len(sys.argv) > 2 else None
     with tempfile.TemporaryDirectory(dir=base) as share:
         with ServeHost([binary], share) as host:
+            bench_replies(host)
             bench_big_retr(host, share)
             bench_big_list(host, share)
             ok = bench_many_clients(host, share, distinct_addresses=True)
