@@ -1,10 +1,6 @@
 // Ticks and sleeps on Windows.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
-
 #include "platform/clock.h"
+#include "platform/windows_headers.h"
 
 namespace kadrel::platform {
 

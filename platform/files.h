@@ -62,7 +62,7 @@ bool readDirectory(const std::string& directory, std::vector<DirectoryEntry>& en
 
 // A file opened for sequential reading; closed when dropped.
 class ReadOnlyFile {
-public:
+  public:
     ReadOnlyFile() = default;
     ReadOnlyFile(ReadOnlyFile&& other) noexcept;
     ReadOnlyFile& operator=(ReadOnlyFile&& other) noexcept;
@@ -85,7 +85,7 @@ public:
     // the end of the file.
     bool read(void* buffer, std::uint32_t count, std::uint32_t& got);
 
-private:
+  private:
 #ifdef _WIN32
     void* handle_ = nullptr;  // INVALID_HANDLE_VALUE is kept as null
 #else

@@ -43,18 +43,18 @@ struct DirectoryStream {
 }  // namespace
 
 bool pathExists(const std::string& path) {
-    struct stat info{};
+    struct stat info {};
     return statPath(path, info);
 }
 
 bool isExecutable(const std::string& path) {
-    struct stat info{};
+    struct stat info {};
     return statPath(path, info) && S_ISREG(info.st_mode) &&
            (info.st_mode & (S_IXUSR | S_IXGRP | S_IXOTH)) != 0;
 }
 
 std::int64_t fileSize(const std::string& path) {
-    struct stat info{};
+    struct stat info {};
     if (!statPath(path, info)) return -1;
     return static_cast<std::int64_t>(info.st_size);
 }
@@ -81,7 +81,7 @@ bool readDirectory(const std::string& directory, std::vector<DirectoryEntry>& en
         }
         DirectoryEntry entry;
         entry.name = item->d_name;
-        struct stat info{};
+        struct stat info {};
         std::string path = directory + entry.name;
         // A dangling symbolic link is listed as itself.
         if (::stat(path.c_str(), &info) != 0 && ::lstat(path.c_str(), &info) != 0) continue;
@@ -111,7 +111,7 @@ bool ReadOnlyFile::open(const std::string& path) {
     // regular files are served.
     int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return false;
-    struct stat info{};
+    struct stat info {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         ::close(fd);
         return false;
@@ -125,14 +125,16 @@ bool ReadOnlyFile::open(const std::string& path) {
     return true;
 }
 
-bool ReadOnlyFile::isOpen() const { return fd_ >= 0; }
+bool ReadOnlyFile::isOpen() const {
+    return fd_ >= 0;
+}
 
 void ReadOnlyFile::close() {
     if (fd_ >= 0) ::close(std::exchange(fd_, -1));
 }
 
 std::int64_t ReadOnlyFile::size() {
-    struct stat info{};
+    struct stat info {};
     if (fd_ < 0 || ::fstat(fd_, &info) != 0) return -1;
     return static_cast<std::int64_t>(info.st_size);
 }

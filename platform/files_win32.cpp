@@ -1,19 +1,9 @@
 // Files, directory search and local time on Windows. Every call is the
 // narrow (ANSI code page) variant: paths arrive as the host's bytes.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-// After windows.h, which they need.
-#include <shellapi.h>
-#include <shlwapi.h>
-
 #include <utility>
 
 #include "platform/files.h"
+#include "platform/windows_headers.h"
 
 namespace kadrel::platform {
 namespace {

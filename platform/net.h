@@ -21,7 +21,7 @@ inline constexpr Socket kInvalidSocket = static_cast<Socket>(-1);
 // Windows, nothing elsewhere). A server holds one from a successful start
 // until every one of its threads has ended; a test client holds its own.
 class SocketLibrary {
-public:
+  public:
     SocketLibrary() = default;
     SocketLibrary(SocketLibrary&& other) noexcept : held_(std::exchange(other.held_, false)) {}
     SocketLibrary& operator=(SocketLibrary&& other) noexcept;
@@ -33,13 +33,13 @@ public:
     void release();
     bool held() const { return held_; }
 
-private:
+  private:
     bool held_ = false;
 };
 
 // Owns one socket and closes it when dropped.
 class UniqueSocket {
-public:
+  public:
     UniqueSocket() = default;
     explicit UniqueSocket(Socket s) : socket_(s) {}
     UniqueSocket(UniqueSocket&& other) noexcept : socket_(other.release()) {}
@@ -53,7 +53,7 @@ public:
     Socket release() { return std::exchange(socket_, kInvalidSocket); }
     void reset(Socket s = kInvalidSocket);
 
-private:
+  private:
     Socket socket_ = kInvalidSocket;
 };
 
@@ -86,6 +86,9 @@ bool setNonBlocking(Socket s);
 // Replies are whole lines sent at once; without this a second reply waits
 // for the client's delayed acknowledgement of the first.
 bool setNoDelay(Socket s);
+
+// Fixes the socket's send buffer at about `bytes` (SO_SNDBUF).
+bool setSendBufferSize(Socket s, std::uint32_t bytes);
 
 // A pending connection of a listening socket, or kInvalidSocket when none is
 // pending (or accept failed). The new socket is close-on-exec.

@@ -16,13 +16,17 @@
 namespace kadrel::platform {
 namespace {
 
-int fd(Socket s) { return static_cast<int>(s); }
+int fd(Socket s) {
+    return static_cast<int>(s);
+}
 
 Socket toSocket(int descriptor) {
     return descriptor < 0 ? kInvalidSocket : static_cast<Socket>(descriptor);
 }
 
-bool wouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
+bool wouldBlock(int error) {
+    return error == EAGAIN || error == EWOULDBLOCK;
+}
 
 // A send must never raise SIGPIPE in the host process.
 #ifdef MSG_NOSIGNAL
@@ -70,7 +74,9 @@ bool SocketLibrary::acquire() {
     return true;
 }
 
-void SocketLibrary::release() { held_ = false; }
+void SocketLibrary::release() {
+    held_ = false;
+}
 
 Socket createTcpSocket() {
 #ifdef SOCK_CLOEXEC
@@ -93,11 +99,18 @@ bool bindToAnyInterface(Socket s, std::uint16_t port) {
     return ::bind(fd(s), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
 }
 
-bool startListening(Socket s) { return ::listen(fd(s), SOMAXCONN) == 0; }
+bool startListening(Socket s) {
+    return ::listen(fd(s), SOMAXCONN) == 0;
+}
 
 bool setNonBlocking(Socket s) {
     int flags = ::fcntl(fd(s), F_GETFL);
     return flags >= 0 && ::fcntl(fd(s), F_SETFL, flags | O_NONBLOCK) == 0;
+}
+
+bool setSendBufferSize(Socket s, std::uint32_t bytes) {
+    int size = bytes > INT_MAX ? INT_MAX : static_cast<int>(bytes);
+    return ::setsockopt(fd(s), SOL_SOCKET, SO_SNDBUF, &size, sizeof size) == 0;
 }
 
 bool setNoDelay(Socket s) {
@@ -196,6 +209,8 @@ bool peerHasClosed(Socket s) {
     return !wouldBlock(errno) && errno != EINTR;
 }
 
-void shutdownSend(Socket s) { ::shutdown(fd(s), SHUT_WR); }
+void shutdownSend(Socket s) {
+    ::shutdown(fd(s), SHUT_WR);
+}
 
 }  // namespace kadrel::platform

@@ -1,18 +1,8 @@
 // Sockets on Windows: Winsock 2.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <winsock2.h>
-// After winsock2.h, which they need.
-#include <windows.h>
-#include <ws2tcpip.h>
-
 #include <climits>
 
 #include "platform/net.h"
+#include "platform/windows_headers.h"
 
 namespace kadrel::platform {
 namespace {
@@ -128,6 +118,11 @@ bool startListening(Socket s) {
 bool setNonBlocking(Socket s) {
     u_long on = 1;
     return ::ioctlsocket(sock(s), FIONBIO, &on) == 0;
+}
+
+bool setSendBufferSize(Socket s, std::uint32_t bytes) {
+    int size = bytes > INT_MAX ? INT_MAX : static_cast<int>(bytes);
+    return ::setsockopt(sock(s), SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&size), sizeof size) == 0;
 }
 
 bool setNoDelay(Socket s) {

@@ -10,8 +10,7 @@ namespace {
 // always send a file's bytes unchanged.
 Outcome acknowledgeParameter(ControlConnection& conn, std::string_view accepted,
                              const char* acceptedReply) {
-    reply(conn, conn.commandLine == accepted ? acceptedReply
-                                             : replies::kParameterNotImplemented);
+    reply(conn, conn.commandLine == accepted ? acceptedReply : replies::kParameterNotImplemented);
     return Outcome::done;
 }
 

@@ -7,15 +7,15 @@
 
 namespace kadrel {
 
-Outcome printWorkingDirectory(ControlConnection& conn);  // PWD, XPWD
-Outcome changeWorkingDirectory(ControlConnection& conn);  // CWD <path>
+Outcome printWorkingDirectory(ControlConnection& conn);    // PWD, XPWD
+Outcome changeWorkingDirectory(ControlConnection& conn);   // CWD <path>
 Outcome changeToParentDirectory(ControlConnection& conn);  // CDUP
-Outcome setRepresentationType(ControlConnection& conn);  // TYPE <I|A>
-Outcome setFileStructure(ControlConnection& conn);  // STRU <F>
-Outcome setTransferMode(ControlConnection& conn);  // MODE <S>
-Outcome reportSystem(ControlConnection& conn);  // SYST
-Outcome noOperation(ControlConnection& conn);  // NOOP
-Outcome quit(ControlConnection& conn);  // QUIT, before and after login
-Outcome notImplemented(ControlConnection& conn);  // everything else
+Outcome setRepresentationType(ControlConnection& conn);    // TYPE <I|A>
+Outcome setFileStructure(ControlConnection& conn);         // STRU <F>
+Outcome setTransferMode(ControlConnection& conn);          // MODE <S>
+Outcome reportSystem(ControlConnection& conn);             // SYST
+Outcome noOperation(ControlConnection& conn);              // NOOP
+Outcome quit(ControlConnection& conn);                     // QUIT, before and after login
+Outcome notImplemented(ControlConnection& conn);           // everything else
 
 }  // namespace kadrel

@@ -17,9 +17,9 @@ namespace {
 constexpr std::uint32_t kPollMs = 1;
 
 enum class Received {
-    some,     // zero or more bytes; nothing more for now
-    failed,   // an error other than would-block: treated as no data
-    closed,   // the client ended the connection
+    some,    // zero or more bytes; nothing more for now
+    failed,  // an error other than would-block: treated as no data
+    closed,  // the client ended the connection
 };
 
 // Drains the socket in chunks until it would block or the buffer is full.
@@ -29,10 +29,15 @@ Received receive(ControlConnection& conn) {
     while (conn.receiveBuffer.size() < kReceiveBufferLimit) {
         platform::IoResult r = platform::receiveSome(conn.controlSocket, chunk, sizeof chunk);
         switch (r.status) {
-            case platform::IoStatus::ok: conn.receiveBuffer.append(chunk, r.count); break;
-            case platform::IoStatus::closed: return Received::closed;
-            case platform::IoStatus::failed: return Received::failed;
-            case platform::IoStatus::wouldBlock: return Received::some;
+            case platform::IoStatus::ok:
+                conn.receiveBuffer.append(chunk, r.count);
+                break;
+            case platform::IoStatus::closed:
+                return Received::closed;
+            case platform::IoStatus::failed:
+                return Received::failed;
+            case platform::IoStatus::wouldBlock:
+                return Received::some;
         }
     }
     return Received::some;

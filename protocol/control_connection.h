@@ -27,7 +27,7 @@ inline constexpr std::size_t kReceiveBufferLimit = 4096;
 // Exit codes of connectionMain. None equals 259, which some systems use to
 // mean "still running".
 enum ExitCode : int {
-    kExitOrderly = 0,        // QUIT, or stop requested
+    kExitOrderly = 0,          // QUIT, or stop requested
     kExitGreetingFailed = -1,  // also: a reply that could not be delivered for too long
     kExitClientClosed = -2,
     kExitIdle = -3,
@@ -45,9 +45,9 @@ struct ControlConnection {
     std::string loginName{};
     std::string password{};
     bool loggedIn = false;
-    std::unique_ptr<VirtualFs> fs{};  // the client's view of its share, made at login
-    bool passiveRequested = false;    // PASV answered; never cleared
-    std::int64_t restartOffset = 0;   // set by REST
+    std::unique_ptr<VirtualFs> fs{};        // the client's view of its share, made at login
+    bool passiveRequested = false;          // PASV answered; never cleared
+    std::int64_t restartOffset = 0;         // set by REST
     platform::ReadOnlyFile downloadFile{};  // opened by RETR, closed at the next pass
     std::uint32_t lastActivity = 0;
     std::uint32_t handlingTime = 0;

@@ -40,6 +40,10 @@ DataPath openDataPath(ControlConnection& conn, const std::string& preliminary,
     int result = conn.replyAbandoned ? kServerStopping : waitForDataSocket(conn.server, *waiter);
     if (result == kDataConnected) {
         platform::setNonBlocking(waiter->dataSocket.get());
+        if (conn.server.timing.dataSendBufferBytes > 0) {
+            platform::setSendBufferSize(waiter->dataSocket.get(),
+                                        conn.server.timing.dataSendBufferBytes);
+        }
         return DataPath::connected;
     }
     waiter.reset();
@@ -95,8 +99,8 @@ const char* streamFile(ControlConnection& conn, platform::Socket data) {
                              : writeIndex >= readIndex      ? kStagingBufferBytes - writeIndex
                                                             : readIndex - writeIndex;
         std::int64_t remaining = std::max<std::int64_t>(size - position, 0);
-        auto amount = static_cast<std::uint32_t>(
-            std::min<std::int64_t>({kFileReadBytes, remaining, free}));
+        auto amount =
+            static_cast<std::uint32_t>(std::min<std::int64_t>({kFileReadBytes, remaining, free}));
         std::uint32_t got = 0;
         if (amount > 0) {
             if (!file.read(buffer.get() + writeIndex, amount, got)) return replies::kReadFailed;
@@ -186,9 +190,14 @@ Outcome listDirectoryOverData(ControlConnection& conn) {
         return Outcome::done;
     }
     switch (sendListing(conn, waiter->dataSocket.get(), lines)) {
-        case ListingSent::all: reply(conn, replies::kListingSent); break;
-        case ListingSent::failed: reply(conn, replies::kWriteFailed); break;
-        case ListingSent::stopped: break;  // no final reply; the loop ends the connection
+        case ListingSent::all:
+            reply(conn, replies::kListingSent);
+            break;
+        case ListingSent::failed:
+            reply(conn, replies::kWriteFailed);
+            break;
+        case ListingSent::stopped:
+            break;  // no final reply; the loop ends the connection
     }
     return Outcome::done;  // the waiter closes the data connection
 }

@@ -13,10 +13,10 @@ namespace kadrel {
 inline constexpr std::uint32_t kStagingBufferBytes = 2u * 1024 * 1024;
 inline constexpr std::uint32_t kFileReadBytes = 512u * 1024;
 
-Outcome enterPassiveMode(ControlConnection& conn);  // PASV
-Outcome setRestartOffset(ControlConnection& conn);  // REST [offset]
+Outcome enterPassiveMode(ControlConnection& conn);       // PASV
+Outcome setRestartOffset(ControlConnection& conn);       // REST [offset]
 Outcome listDirectoryOverData(ControlConnection& conn);  // LIST
-Outcome retrieveFile(ControlConnection& conn);  // RETR <name>
+Outcome retrieveFile(ControlConnection& conn);           // RETR <name>
 
 // The REST argument as a signed 64-bit decimal: leading white space, an
 // optional sign, digits up to the first other character; no digits give 0,

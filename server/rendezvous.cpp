@@ -29,7 +29,8 @@ bool isRegistered(ServerObj& server, const DataWaiter* waiter) {
 // Waits one queue step in slices, so that stop is seen within a slice.
 void waitQueueStep(ServerObj& server) {
     std::uint32_t start = server.now();
-    while (!isStopRequested(server) && !hasElapsed(server.now(), start, server.timing.queueStepMs)) {
+    while (!isStopRequested(server) &&
+           !hasElapsed(server.now(), start, server.timing.queueStepMs)) {
         platform::sleepMs(kPollMs);
     }
 }

@@ -19,10 +19,10 @@ namespace kadrel {
 struct ServerObj;
 
 struct DataWaiter {
-    std::string peerAddress;           // dotted quad of the client; never changes
+    std::string peerAddress;            // dotted quad of the client; never changes
     platform::UniqueSocket dataSocket;  // set once by the listener
-    std::uint32_t stamp = 0;           // registration, refreshed while queued
-    bool expired = false;              // set by the listener; never cleared
+    std::uint32_t stamp = 0;            // registration, refreshed while queued
+    bool expired = false;               // set by the listener; never cleared
 };
 
 // Frees a waiter: takes it out of its server's list if it is still there,
@@ -35,7 +35,7 @@ struct DataWaiterDeleter {
 using DataWaiterPtr = std::unique_ptr<DataWaiter, DataWaiterDeleter>;
 
 enum WaitResult : int {
-    kDataConnected = 0,  // the waiter holds the data connection
+    kDataConnected = 0,   // the waiter holds the data connection
     kWaiterExpired = -1,  // or no longer registered
     kServerStopping = -2,
 };
@@ -67,7 +67,7 @@ bool offerDataConnection(ServerObj& server, platform::UniqueSocket& connection);
 // transfer) is dropped and never handed over; one unclaimed for the
 // server's unclaimed-data time is closed.
 class UnclaimedDataConnections {
-public:
+  public:
     // Hands over, keeps or drops a newly accepted data connection.
     void add(ServerObj& server, platform::UniqueSocket connection);
     // Once per listener pass: hands over what can be, drops what is dead or
@@ -75,7 +75,7 @@ public:
     void retry(ServerObj& server);
     std::size_t size() const { return entries_.size(); }
 
-private:
+  private:
     struct Entry {
         platform::UniqueSocket connection;
         std::uint32_t since;

@@ -26,7 +26,9 @@ ServerObj* findServer(const void* handle) {
     return nullptr;
 }
 
-bool validPort(std::int32_t port) { return port >= 1 && port <= 65535; }
+bool validPort(std::int32_t port) {
+    return port >= 1 && port <= 65535;
+}
 
 // A non-blocking socket listening on 0.0.0.0:port, or an invalid one. It
 // listens before start returns, so a client may connect the moment start has
@@ -89,7 +91,9 @@ void stopServer(ServerObj& server) {
 
 }  // namespace
 
-std::uint32_t ServerObj::now() const { return platform::tickCount() + timing.tickOffset; }
+std::uint32_t ServerObj::now() const {
+    return platform::tickCount() + timing.tickOffset;
+}
 
 bool isStopRequested(const ServerObj& server) {
     return server.stopRequested.load(std::memory_order_acquire);
@@ -104,7 +108,9 @@ ServerObj* newServerObj() {
     return *tail;
 }
 
-bool isValidServerObj(const void* handle) { return findServer(handle) != nullptr; }
+bool isValidServerObj(const void* handle) {
+    return findServer(handle) != nullptr;
+}
 
 bool removeServerObj(void* handle) {
     ServerObj* server = findServer(handle);

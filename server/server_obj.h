@@ -22,14 +22,18 @@ inline constexpr std::uint16_t kDefaultDataPort = 20;
 // Every duration a server applies. The defaults are the designed behaviour;
 // tests shorten them through this header, the exported API never changes them.
 struct Timing {
-    std::uint32_t idleTimeoutMs = 60000;  // control connection without a command line
-    std::uint32_t sendStallMs = 60000;    // a send that makes no progress this long gives up
-    std::uint32_t waiterExpiryMs = 60000;  // data waiter not served since it became first
-    std::uint32_t queueStepMs = 1000;      // queued data waiter looks again after this
+    std::uint32_t idleTimeoutMs = 60000;    // control connection without a command line
+    std::uint32_t sendStallMs = 60000;      // a send that makes no progress this long gives up
+    std::uint32_t waiterExpiryMs = 60000;   // data waiter not served since it became first
+    std::uint32_t queueStepMs = 1000;       // queued data waiter looks again after this
     std::uint32_t unclaimedDataMs = 60000;  // early data connection waits this long for its waiter
     // Added to every tick a server reads. Lets tests run a server across the
     // point where the 32-bit tick counter wraps.
     std::uint32_t tickOffset = 0;
+    // Send buffer of data connections in bytes; 0 leaves the system's own
+    // (self-tuning) size. Tests shrink it so that a transfer whose client
+    // stops reading stalls after a few kilobytes.
+    std::uint32_t dataSendBufferBytes = 0;
 };
 
 struct ServerObj {

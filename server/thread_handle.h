@@ -10,7 +10,7 @@
 namespace kadrel {
 
 class ThreadHandle {
-public:
+  public:
     // Starts `body` on a new thread. Throws std::system_error when no thread
     // can be created; `body` (and all it owns) is then destroyed.
     template <class Body>
@@ -32,7 +32,7 @@ public:
 
     bool hasEnded() const { return ended_.load(std::memory_order_acquire); }
 
-private:
+  private:
     ThreadHandle() = default;
     std::atomic<bool> ended_{false};
     std::thread thread_;

@@ -6,12 +6,12 @@
 
 #include "kadrel.h"
 
-#define CHECK(condition)                                        \
-    do {                                                        \
-        if (!(condition)) {                                     \
+#define CHECK(condition)                                         \
+    do {                                                         \
+        if (!(condition)) {                                      \
             fprintf(stderr, "c_host: failed: %s\n", #condition); \
-            return 1;                                           \
-        }                                                       \
+            return 1;                                            \
+        }                                                        \
     } while (0)
 
 int main(void) {

@@ -53,10 +53,10 @@ bool listedBefore(const ListingEntry& a, const ListingEntry& b) {
 }  // namespace
 
 int compareSystemTimes(const platform::CalendarTime& a, const platform::CalendarTime& b) {
-    const std::uint16_t left[] = {a.year, a.month, a.day, a.hour, a.minute, a.second,
-                                  a.millisecond};
-    const std::uint16_t right[] = {b.year, b.month, b.day, b.hour, b.minute, b.second,
-                                   b.millisecond};
+    const std::uint16_t left[] = {a.year,   a.month,  a.day,        a.hour,
+                                  a.minute, a.second, a.millisecond};
+    const std::uint16_t right[] = {b.year,   b.month,  b.day,        b.hour,
+                                   b.minute, b.second, b.millisecond};
     for (std::size_t i = 0; i < std::size(left); ++i) {
         if (left[i] != right[i]) return left[i] < right[i] ? -1 : 1;
     }

@@ -149,7 +149,8 @@ void ensureTrailingSlash(std::string& text) {
 }
 
 void ensureTrailingBackslash(VirtualFs& fs) {
-    if (fs.localDir.empty() || fs.localDir.back() != kLocalSeparator) fs.localDir += kLocalSeparator;
+    if (fs.localDir.empty() || fs.localDir.back() != kLocalSeparator)
+        fs.localDir += kLocalSeparator;
 }
 
 bool currentDirectory(VirtualFs& fs, std::string& out) {

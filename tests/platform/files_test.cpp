@@ -1,19 +1,20 @@
 // The file-system seam: existence, executables, sizes, directory search,
 // reading.
+#include "platform/files.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 
-#include "platform/files.h"
 #include "tests/support/temp_tree.h"
 
 namespace kadrel::platform {
 namespace {
 
 class Files : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         tree.makeDirectory("dir");
         tree.writeFile("text.txt", "hello");

@@ -25,7 +25,7 @@ std::string pwdReply(const std::string& directory) {
 }
 
 class CommandsTest : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         tree.makeDirectory("pub/docs");
         tree.writeFile("readme.txt", "hi");
@@ -39,8 +39,7 @@ protected:
         ASSERT_TRUE(c.connect(server.controlPort()));
         ASSERT_EQ(c.readLine(), "220 Service ready for new user.\r\n");
         ASSERT_EQ(c.command(std::string("USER ") + login), "331 Password required.\r\n");
-        ASSERT_EQ(c.command(std::string("PASS ") + password),
-                  "230 User logged in, proceed.\r\n");
+        ASSERT_EQ(c.command(std::string("PASS ") + password), "230 User logged in, proceed.\r\n");
     }
 
     void play(const std::vector<std::pair<std::string, std::string>>& exchange) {

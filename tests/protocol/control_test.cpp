@@ -24,7 +24,7 @@ constexpr char kNotImplemented[] =
     "502 Command not implemented or not implemented for that argument.\r\n";
 
 class ControlConnectionTest : public testing::Test {
-protected:
+  protected:
     explicit ControlConnectionTest(Timing timing = {}) : server(timing) {
         server.addUser("alice", "secret", "/", false);
         server.addUser("", "blank", "/", false);
@@ -54,17 +54,22 @@ void play(test::TestClient& client, const Exchange& exchange) {
 TEST_F(ControlConnectionTest, LoginDialogues) {
     const std::vector<Exchange> dialogues = {
         {{"user alice", kPasswordRequired}, {"PASS secret", kLoggedIn}},
-        {{"USER alice", kPasswordRequired}, {"PASS wrong", kLoginIncorrect},
+        {{"USER alice", kPasswordRequired},
+         {"PASS wrong", kLoginIncorrect},
          {"PASS secret", kLoggedIn}},  // the login name stays for a retry
-        {{"PASS blank", kLoggedIn}},     // no USER: the empty login name
+        {{"PASS blank", kLoggedIn}},   // no USER: the empty login name
         {{"USER nopass", kPasswordRequired}, {"PASS", kLoggedIn}},
-        {{"USER spacey", kPasswordRequired}, {"PASS x", kLoginIncorrect},
+        {{"USER spacey", kPasswordRequired},
+         {"PASS x", kLoginIncorrect},
          {"PASS  x", kLoggedIn}},  // the argument keeps its leading space
         {{"USER Alice", kPasswordRequired}, {"PASS secret", kLoginIncorrect}},
         {{"USER alice", kPasswordRequired}, {"pass secret", kLoggedIn}},
         {{"USER alice\r", kPasswordRequired}, {"PASS secret", kLoginIncorrect}},  // CR CR LF
-        {{"NOOP", kNotLoggedIn}, {"LIST", kNotLoggedIn}, {"quit", kNotLoggedIn},
-         {"USER", kNotLoggedIn}, {"QUIT\r", kNotLoggedIn}},
+        {{"NOOP", kNotLoggedIn},
+         {"LIST", kNotLoggedIn},
+         {"quit", kNotLoggedIn},
+         {"USER", kNotLoggedIn},
+         {"QUIT\r", kNotLoggedIn}},
     };
     for (const Exchange& dialogue : dialogues) {
         SCOPED_TRACE(dialogue.front().first);
@@ -99,8 +104,8 @@ TEST_F(ControlConnectionTest, CommandsInOnePacketAreAnsweredInOrder) {
     test::TestClient client;
     connect(client);
     ASSERT_TRUE(client.send("USER alice\r\n\r\nNOOP\nPASS secret\r\nQUIT\r\n"));
-    EXPECT_EQ(client.readAll(), std::string(kPasswordRequired) + kNotLoggedIn + kLoggedIn +
-                                    kGoodbye);
+    EXPECT_EQ(client.readAll(),
+              std::string(kPasswordRequired) + kNotLoggedIn + kLoggedIn + kGoodbye);
 }
 
 TEST_F(ControlConnectionTest, PipelinedCommandsAreAllAnswered) {
@@ -163,7 +168,7 @@ Timing shortIdle(std::uint32_t tickOffset = 0) {
 }
 
 class IdleTimeout : public ControlConnectionTest {
-protected:
+  protected:
     IdleTimeout() : ControlConnectionTest(shortIdle()) {}
 };
 
@@ -198,10 +203,9 @@ TEST_F(IdleTimeout, CommandLinesKeepTheConnection) {
 }
 
 class IdleTimeoutAcrossWrap : public ControlConnectionTest {
-protected:
+  protected:
     // The server's ticks start 300 ms before the 32-bit counter wraps.
-    IdleTimeoutAcrossWrap()
-        : ControlConnectionTest(shortIdle(0u - platform::tickCount() - 300u)) {}
+    IdleTimeoutAcrossWrap() : ControlConnectionTest(shortIdle(0u - platform::tickCount() - 300u)) {}
 };
 
 TEST_F(IdleTimeoutAcrossWrap, NeitherFiresEarlyNorStopsFiring) {
@@ -252,8 +256,7 @@ void stopReading(test::TestClient& client) {
 // which it does when it closes with our commands still unread.
 bool resetWithinAMinute(test::TestClient& client) {
     for (int i = 0; i < 600; ++i) {
-        if (platform::sendSome(client.socket(), "X\r\n", 3).status ==
-            platform::IoStatus::failed) {
+        if (platform::sendSome(client.socket(), "X\r\n", 3).status == platform::IoStatus::failed) {
             return true;
         }
         platform::sleepMs(100);
@@ -262,7 +265,7 @@ bool resetWithinAMinute(test::TestClient& client) {
 }
 
 class StalledReader : public ControlConnectionTest {
-protected:
+  protected:
     static Timing shortStall() {
         Timing timing;
         timing.sendStallMs = 300;

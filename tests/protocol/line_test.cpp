@@ -13,10 +13,10 @@ TEST(TakeLine, CutsOneLineWithoutItsLineEnd) {
     const Case cases[] = {
         {"USER a\r\nPASS b\r\n", "USER a", "PASS b\r\n"},
         {"NOOP\n", "NOOP", ""},
-        {"\r\nNOOP\r\n", "", "NOOP\r\n"},       // a bare CR LF is consumed silently
+        {"\r\nNOOP\r\n", "", "NOOP\r\n"},  // a bare CR LF is consumed silently
         {"\nx", "", "x"},
-        {"NOOP\r\r\n", "NOOP\r", ""},           // only one CR goes
-        {"incomplete", "", "incomplete"},      // no LF: buffer unchanged
+        {"NOOP\r\r\n", "NOOP\r", ""},      // only one CR goes
+        {"incomplete", "", "incomplete"},  // no LF: buffer unchanged
         {"", "", ""},
         {"a\rb\r\n", "a\rb", ""},
         {std::string("x\0y\r\n", 5), std::string("x\0y", 3), ""},
@@ -47,7 +47,7 @@ TEST(Normalize, UpperCasesTheCommandWordOfLinesWithASpace) {
         {"quit", "quit"},  // no space: unchanged
         {"rEtR a b c", "RETR a b c"},
         {"cwd  x", "CWD  x"},
-        {" pass", " pass"},  // the word before the first space is empty
+        {" pass", " pass"},              // the word before the first space is empty
         {"\xe9t\xe9 x", "\xe9T\xe9 x"},  // only a to z change
     };
     for (const auto& [line, normalized] : cases) EXPECT_EQ(normalizeCommandLine(line), normalized);

@@ -31,7 +31,7 @@ std::string randomBytes(std::size_t count, unsigned seed) {
 }
 
 class TransfersTest : public testing::Test {
-protected:
+  protected:
     explicit TransfersTest(Timing timing = {}) : server(timing) {}
 
     void SetUp() override {
@@ -65,10 +65,18 @@ TEST_F(TransfersTest, PassiveReplyNamesTheControlAddressAndTheDataPort) {
 
 TEST(RestartOffset, ParsesLikeASigned64BitDecimal) {
     const std::pair<const char*, std::int64_t> cases[] = {
-        {"", 0},       {"abc", 0},           {"-5", 0},      {"100", 100},
-        {"  +42x", 42}, {"\t7", 7},          {"12 34", 12},  {"0099", 99},
-        {"9223372036854775807", INT64_MAX},  {"99999999999999999999", INT64_MAX},
-        {"-99999999999999999999", 0},        {"4294967296", 4294967296LL},
+        {"", 0},
+        {"abc", 0},
+        {"-5", 0},
+        {"100", 100},
+        {"  +42x", 42},
+        {"\t7", 7},
+        {"12 34", 12},
+        {"0099", 99},
+        {"9223372036854775807", INT64_MAX},
+        {"99999999999999999999", INT64_MAX},
+        {"-99999999999999999999", 0},
+        {"4294967296", 4294967296LL},
     };
     for (const auto& [argument, offset] : cases) {
         EXPECT_EQ(parseRestartOffset(argument), offset) << argument;
@@ -251,7 +259,7 @@ TEST_F(TransfersTest, AFileThatShrinksUnderTheDownloadIsAReadFailure) {
 }
 
 class StalledDataReader : public TransfersTest {
-protected:
+  protected:
     static Timing shortStall() {
         Timing timing;
         timing.sendStallMs = 300;
@@ -267,14 +275,15 @@ TEST_F(StalledDataReader, ADownloadNobodyReadsEndsWith426) {
     EXPECT_EQ(client.command("NOOP"), "200 NOOP ok.\r\n");
 }
 
-// A listing that cannot fit in the socket buffers of a client with a small
-// receive window: a few thousand long names, made once for the suite.
+// A listing far larger than the socket buffers of a server and a client
+// that both keep them small: a few hundred long names, made once for the
+// suite.
 class LongListing : public testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() {
         tree = new test::TempTree;
         std::string stem(240, 'n');
-        for (int i = 0; i < 4000; ++i) tree->writeFile(stem + std::to_string(i), "");
+        for (int i = 0; i < 400; ++i) tree->writeFile(stem + std::to_string(i), "");
     }
     static void TearDownTestSuite() {
         delete tree;
@@ -297,7 +306,13 @@ protected:
     }
 
     static test::TempTree* tree;
-    test::LoopbackServer server;
+    static Timing smallDataBuffers() {
+        Timing timing;
+        timing.dataSendBufferBytes = 4096;
+        return timing;
+    }
+
+    test::LoopbackServer server{smallDataBuffers()};
     test::TestClient client;
 };
 

@@ -1,14 +1,15 @@
 // Accounts: who may log in, and what a login yields.
+#include "server/accounts.h"
+
 #include <gtest/gtest.h>
 
-#include "server/accounts.h"
 #include "server/server_obj.h"
 
 namespace kadrel {
 namespace {
 
 class Accounts : public testing::Test {
-protected:
+  protected:
     ~Accounts() override { removeServerObj(server); }
     ServerObj* server = newServerObj();
 };
@@ -24,9 +25,9 @@ TEST_F(Accounts, CredentialsAreComparedByteForByte) {
         bool accepted;
     };
     const Case cases[] = {
-        {"alice", "secret", true},   {"alice", "other", false},   {"Alice", "secret", false},
-        {"alice", "secret ", false}, {"alice", "Secret", false},  {"alice ", "secret", false},
-        {"nopass", "", true},        {"nopass", " ", false},      {"", "", false},
+        {"alice", "secret", true},    {"alice", "other", false},     {"Alice", "secret", false},
+        {"alice", "secret ", false},  {"alice", "Secret", false},    {"alice ", "secret", false},
+        {"nopass", "", true},         {"nopass", " ", false},        {"", "", false},
         {"bytes\xe9", "p\xff", true}, {"bytes\xc9", "p\xff", false},
     };
     for (const Case& c : cases) {

@@ -58,8 +58,8 @@ TEST(ServerObjects, SetPortsAcceptsOneTo65535Only) {
         bool accepted;
     };
     const Case cases[] = {
-        {0, 20, false},     {21, 65536, false}, {-1, 20, false},       {21, -65515, false},
-        {65535, 1, true},   {1, 65535, true},   {0x10015, 20, false},  {21, 0x7fffffff, false},
+        {0, 20, false},   {21, 65536, false}, {-1, 20, false},      {21, -65515, false},
+        {65535, 1, true}, {1, 65535, true},   {0x10015, 20, false}, {21, 0x7fffffff, false},
     };
     ServerObj* server = newServerObj();
     for (const Case& c : cases) {

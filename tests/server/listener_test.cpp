@@ -85,8 +85,8 @@ TEST(Ticks, ElapsedTimeHoldsAcrossTheWrapOfTheCounter) {
         {60000, 0, 60000, false},
         {60001, 0, 60000, true},
         {0xFFFFFFF0u, 0xFFFFFFF0u - 60001, 60000, true},
-        {5, 0xFFFFFFF0u, 60000, false},           // 21 ms across the wrap
-        {59990, 0xFFFFFFF0u, 60000, true},        // 60 006 ms across the wrap
+        {5, 0xFFFFFFF0u, 60000, false},                 // 21 ms across the wrap
+        {59990, 0xFFFFFFF0u, 60000, true},              // 60 006 ms across the wrap
         {0x7FFFFFFFu + 10, 0x7FFFFFFFu, 60000, false},  // across the signed boundary
         {0x80000000u + 60001, 0x80000000u, 60000, true},
     };

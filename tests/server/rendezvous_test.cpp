@@ -13,7 +13,7 @@ using test::kListingSent;
 using test::kOpeningListing;
 
 class RendezvousTest : public testing::Test {
-protected:
+  protected:
     explicit RendezvousTest(Timing timing = quickQueue()) : server(timing) {}
 
     static Timing quickQueue() {
@@ -88,7 +88,7 @@ TEST_F(RendezvousTest, AnEarlyConnectionWaitsForItsOwnTransfer) {
 }
 
 class ExpiringRendezvous : public RendezvousTest {
-protected:
+  protected:
     static Timing quickExpiry() {
         Timing timing = quickQueue();
         timing.waiterExpiryMs = 300;
@@ -99,7 +99,7 @@ protected:
 };
 
 class UnclaimedData : public RendezvousTest {
-protected:
+  protected:
     static Timing quickUnclaimed() {
         Timing timing = quickQueue();
         timing.unclaimedDataMs = 300;
@@ -165,7 +165,7 @@ TEST_F(RendezvousTest, StopReachesAWaiterQueuedBehindAnother) {
 }
 
 class RendezvousAcrossWrap : public RendezvousTest {
-protected:
+  protected:
     // The server's ticks wrap 100 ms after the start; expiry stays 60 s.
     static Timing nearWrap() {
         Timing timing = quickQueue();

@@ -11,7 +11,9 @@ LoopbackServer::LoopbackServer(Timing timing) : server_(newServerObj()) {
     server_->timing = timing;
 }
 
-LoopbackServer::~LoopbackServer() { removeServerObj(server_); }
+LoopbackServer::~LoopbackServer() {
+    removeServerObj(server_);
+}
 
 bool LoopbackServer::start() {
     // Ports below the usual ephemeral range, picked at random so that test
@@ -25,7 +27,9 @@ bool LoopbackServer::start() {
     return false;
 }
 
-bool LoopbackServer::stop() { return kadrel::stop(server_); }
+bool LoopbackServer::stop() {
+    return kadrel::stop(server_);
+}
 
 void LoopbackServer::addUser(const char* login, const char* password, const char* share,
                              bool writable) {

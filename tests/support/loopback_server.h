@@ -9,7 +9,7 @@
 namespace kadrel::test {
 
 class LoopbackServer {
-public:
+  public:
     explicit LoopbackServer(Timing timing = {});
     ~LoopbackServer();
     LoopbackServer(const LoopbackServer&) = delete;
@@ -30,7 +30,7 @@ public:
     std::uint16_t controlPort() const { return server_->controlPort; }
     std::uint16_t dataPort() const { return server_->dataPort; }
 
-private:
+  private:
     ServerObj* server_;
 };
 

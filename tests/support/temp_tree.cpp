@@ -12,8 +12,8 @@ namespace fs = std::filesystem;
 TempTree::TempTree() {
     static std::atomic<unsigned> counter{0};
     std::random_device random;
-    std::string name = "kadrel-test-" + std::to_string(random()) + "-" +
-                       std::to_string(counter.fetch_add(1));
+    std::string name =
+        "kadrel-test-" + std::to_string(random()) + "-" + std::to_string(counter.fetch_add(1));
     root_ = fs::temp_directory_path() / name;
     fs::create_directories(root_);
 }
@@ -24,7 +24,9 @@ TempTree::~TempTree() {
     fs::remove_all(root_, ignored);
 }
 
-std::string TempTree::rootText() const { return root_.string(); }
+std::string TempTree::rootText() const {
+    return root_.string();
+}
 
 std::string TempTree::local(std::string_view relative) const {
     std::string text = rootText();

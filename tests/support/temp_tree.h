@@ -8,7 +8,7 @@
 namespace kadrel::test {
 
 class TempTree {
-public:
+  public:
     TempTree();
     ~TempTree();
     TempTree(const TempTree&) = delete;
@@ -23,7 +23,7 @@ public:
     void makeDirectory(std::string_view relative) const;
     void writeFile(std::string_view relative, std::string_view contents) const;
 
-private:
+  private:
     std::filesystem::path root_;
 };
 

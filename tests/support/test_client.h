@@ -12,7 +12,7 @@ namespace kadrel::test {
 inline constexpr std::uint32_t kReplyTimeoutMs = 5000;
 
 class TestClient {
-public:
+  public:
     // Connects to 127.0.0.1:port, from another loopback address when one is
     // given; false when that fails. A nonzero receiveBufferBytes shrinks what
     // the server can send before it blocks.
@@ -53,7 +53,7 @@ public:
     void close() { socket_.reset(); }
     platform::Socket socket() const { return socket_.get(); }
 
-private:
+  private:
     enum class Fill { data, timeout, closed };
     Fill fill(std::uint32_t deadline);
 

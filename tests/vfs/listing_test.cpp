@@ -1,12 +1,13 @@
 // The LIST format: order, size column, dates against the six-month cutoff,
 // permissions.
+#include "vfs/listing.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <filesystem>
 
 #include "tests/support/temp_tree.h"
-#include "vfs/listing.h"
 #include "vfs/virtual_fs.h"
 
 namespace kadrel {
@@ -48,7 +49,7 @@ TEST(ListingDates, ComparisonTakesTheFirstDifferingField) {
 }
 
 class ListingTest : public testing::Test {
-protected:
+  protected:
     std::vector<std::string> list(bool writable, const CalendarTime& now) {
         auto fs = newVirtualFs(tree.rootText(), writable);
         std::vector<std::string> lines;
@@ -80,8 +81,8 @@ TEST_F(ListingTest, DirectoriesFirstThenNamesWithLettersFolded) {
     for (const std::string& line : list(false, platform::localTimeNow())) {
         names.push_back(line.substr(line.rfind(' ') + 1, line.size() - line.rfind(' ') - 3));
     }
-    const std::vector<std::string> expected = {"apps",     "Docs", "A.txt", "a.txt2", "b.txt",
-                                               "Zeta.log", "zz",   "\xe9t\xe9"};
+    const std::vector<std::string> expected = {"apps",  "Docs",     "A.txt", "a.txt2",
+                                               "b.txt", "Zeta.log", "zz",    "\xe9t\xe9"};
     EXPECT_EQ(names, expected);
 }
 
@@ -125,8 +126,9 @@ TEST_F(ListingTest, OlderThanSixMonthsShowsTheYearOtherwiseTheTime) {
     namespace stdfs = std::filesystem;
     // A whole second plus half of one, so that a millisecond either side is
     // still the same second.
-    auto stamp = std::chrono::time_point_cast<std::chrono::seconds>(stdfs::file_time_type::clock::now()) +
-                 std::chrono::milliseconds(500);
+    auto stamp =
+        std::chrono::time_point_cast<std::chrono::seconds>(stdfs::file_time_type::clock::now()) +
+        std::chrono::milliseconds(500);
     stdfs::last_write_time(tree.local("file"), stamp);
     const CalendarTime written = lastWrite("file");
 
@@ -151,7 +153,7 @@ TEST_F(ListingTest, OlderThanSixMonthsShowsTheYearOtherwiseTheTime) {
     EXPECT_EQ(dateOf(now), timeText);  // at the cutoff: recent
     CalendarTime later = now;
     later.millisecond = static_cast<std::uint16_t>(later.millisecond + 1);
-    EXPECT_EQ(dateOf(later), yearText);  // one millisecond past it: old
+    EXPECT_EQ(dateOf(later), yearText);    // one millisecond past it: old
     EXPECT_EQ(dateOf(written), timeText);  // written "now"
     CalendarTime earlier = written;
     earlier.year = static_cast<std::uint16_t>(earlier.year - 1);

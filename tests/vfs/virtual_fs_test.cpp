@@ -1,4 +1,6 @@
 // Navigation in a client's view of its share, and confinement to the share.
+#include "vfs/virtual_fs.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -7,7 +9,6 @@
 #include "platform/files.h"
 #include "platform/names.h"
 #include "tests/support/temp_tree.h"
-#include "vfs/virtual_fs.h"
 
 namespace kadrel {
 namespace {
@@ -15,7 +16,7 @@ namespace {
 namespace stdfs = std::filesystem;
 
 class VirtualFsTest : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         for (const char* dir : {"a/b/deep", "a/c", "a/x", "ab"}) tree.makeDirectory(dir);
         tree.writeFile("f.txt", "root file");
@@ -111,8 +112,9 @@ TEST_F(VirtualFsTest, FilePathsResolveWithoutMovingTheClient) {
         const char* local;  // relative to the share
     };
     const Case cases[] = {
-        {"/f.txt", true, "f.txt"},   {"f.txt", true, "a/b/f.txt"}, {"../f.txt", true, "a/f.txt"},
-        {"/a/f.txt", true, "a/f.txt"}, {"x/f.txt", false, nullptr}, {"/nope/f.txt", false, nullptr},
+        {"/f.txt", true, "f.txt"},          {"f.txt", true, "a/b/f.txt"},
+        {"../f.txt", true, "a/f.txt"},      {"/a/f.txt", true, "a/f.txt"},
+        {"x/f.txt", false, nullptr},        {"/nope/f.txt", false, nullptr},
         {"../../../f.txt", false, nullptr}, {"..", false, nullptr},
     };
     for (const Case& c : cases) {
@@ -165,13 +167,13 @@ bool isWithin(const stdfs::path& path, const stdfs::path& root) {
 // names, and RETR either refuses them or names something inside the share.
 TEST_F(VirtualFsTest, HostileNamesAreRefusedLikeMissingOnes) {
     const stdfs::path root = stdfs::canonical(tree.root());
-    std::vector<std::string> hostile = {"..",           "../..", "a/../..", "/..", "/../..",
-                                        "a/b/../../..", "..\\..", "..\\"};
+    std::vector<std::string> hostile = {"..",     "../..",        "a/../..", "/..",
+                                        "/../..", "a/b/../../..", "..\\..",  "..\\"};
 #ifdef _WIN32
     for (const char* name :
-         {"a\\..\\..", "C:\\", "c:", "C:..", "\\", "\\\\?\\C:\\", "NUL", "con", "Con.txt",
-          "aux.tar.gz", "COM1", "lpt9.x", "nul .txt", "...", "..../", "a.", "a ", ". .", ".. ",
-          "x::$DATA", "*", "a?"}) {
+         {"a\\..\\..", "C:\\",       "c:",   "C:..",     "\\",       "\\\\?\\C:\\", "NUL",   "con",
+          "Con.txt",   "aux.tar.gz", "COM1", "lpt9.x",   "nul .txt", "...",         "..../", "a.",
+          "a ",        ". .",        ".. ",  "x::$DATA", "*",        "a?"}) {
         hostile.push_back(name);
     }
 #else
@@ -200,9 +202,10 @@ TEST(PlainNames, WindowsRules) {
                               "nul_", "a..b", "\xe9t\xe9"}) {
         EXPECT_TRUE(platform::isPlainWindowsName(plain)) << plain;
     }
-    for (const char* refused : {"..", "...", "a.", "a ", ". ", "a\\b", "c:", "a:b", "NUL",
-                                "nul.txt", "CoN", "com9.tar", "LPT1 ", "lpt1 .x", "CONIN$",
-                                "a*", "a?", "a<b", "a|b", "a\"b", "a\tb", "a/b"}) {
+    for (const char* refused :
+         {"..",  "...",     "a.",  "a ",       ". ",    "a\\b",    "c:",     "a:b",
+          "NUL", "nul.txt", "CoN", "com9.tar", "LPT1 ", "lpt1 .x", "CONIN$", "a*",
+          "a?",  "a<b",     "a|b", "a\"b",     "a\tb",  "a/b"}) {
         EXPECT_FALSE(platform::isPlainWindowsName(refused)) << refused;
     }
 }
@@ -217,9 +220,18 @@ TEST(PlainNames, PosixRules) {
 }
 
 TEST_F(VirtualFsTest, GeneratedPathsNeverLeaveTheShare) {
-    const std::vector<std::string> tokens = {
-        "..", ".", "", "a", "b", "c", "x", "ab", "deep", "f.txt", "...", ". ", " ", "\\",
-        "..\\..", ":", "C:", "C:\\", "NUL", "con.txt", "a.", std::string(300, 'n'), "..\\f.txt"};
+    const std::vector<std::string> tokens = {"..",       ".",
+                                             "",         "a",
+                                             "b",        "c",
+                                             "x",        "ab",
+                                             "deep",     "f.txt",
+                                             "...",      ". ",
+                                             " ",        "\\",
+                                             "..\\..",   ":",
+                                             "C:",       "C:\\",
+                                             "NUL",      "con.txt",
+                                             "a.",       std::string(300, 'n'),
+                                             "..\\f.txt"};
     const stdfs::path root = stdfs::canonical(tree.root());
     std::mt19937 random(20261210);
     for (int round = 0; round < 3000; ++round) {

@@ -4,11 +4,14 @@
  * functions with one-byte results. It holds a Winsock reference and a socket
  * of its own throughout, as a host that does its own networking would.
  * Exits non-zero on the first surprise. */
-#include <winsock2.h>
-#include <windows.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <string.h>
+/* winsock2.h must come before windows.h */
+/* clang-format off */
+#include <winsock2.h>
+#include <windows.h>
+/* clang-format on */
 
 #include "kadrel.h"
 
@@ -16,8 +19,7 @@
  * than 0 or 1 shows. */
 typedef KadrelServer(KADREL_CALL* NewServerObjFn)(void);
 typedef uint8_t(KADREL_CALL* HandleFn)(KadrelServer);
-typedef uint8_t(KADREL_CALL* AddUserFn)(KadrelServer, const char*, const char*, const char*,
-                                        bool);
+typedef uint8_t(KADREL_CALL* AddUserFn)(KadrelServer, const char*, const char*, const char*, bool);
 typedef uint8_t(KADREL_CALL* SetPortsFn)(KadrelServer, int32_t, int32_t);
 
 struct Kadrel {
@@ -52,8 +54,8 @@ static int loadKadrel(HMODULE dll, struct Kadrel* api) {
     api->setPorts = (SetPortsFn)(void (*)(void))lookUp(dll, "setPorts");
     api->start = (HandleFn)(void (*)(void))lookUp(dll, "start");
     api->stop = (HandleFn)(void (*)(void))lookUp(dll, "stop");
-    return api->newServerObj && api->removeServerObj && api->isValidServerObj &&
-           api->addUser && api->setPorts && api->start && api->stop;
+    return api->newServerObj && api->removeServerObj && api->isValidServerObj && api->addUser &&
+           api->setPorts && api->start && api->stop;
 }
 
 /* Connects to 127.0.0.1:port; receives give up after 5 s. */
