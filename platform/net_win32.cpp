@@ -122,7 +122,8 @@ bool setNonBlocking(Socket s) {
 
 bool setSendBufferSize(Socket s, std::uint32_t bytes) {
     int size = bytes > INT_MAX ? INT_MAX : static_cast<int>(bytes);
-    return ::setsockopt(sock(s), SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&size), sizeof size) == 0;
+    return ::setsockopt(sock(s), SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&size),
+                        sizeof size) == 0;
 }
 
 bool setNoDelay(Socket s) {
