@@ -19,8 +19,9 @@ struct DataWaiter;
 inline constexpr std::uint16_t kDefaultControlPort = 21;
 inline constexpr std::uint16_t kDefaultDataPort = 20;
 
-// Every duration a server applies. The defaults are the designed behaviour;
-// tests shorten them through this header, the exported API never changes them.
+// Every duration a server applies, and the one socket size tests shrink. The
+// defaults are the designed behaviour; tests change them through this
+// header, the exported API never does.
 struct Timing {
     std::uint32_t idleTimeoutMs = 60000;    // control connection without a command line
     std::uint32_t sendStallMs = 60000;      // a send that makes no progress this long gives up
