@@ -195,7 +195,7 @@ std::string takeLine(std::string& buffer) {
 }
 
 bool consumePrefix(std::string_view prefix, std::string& text) {
-    if (std::string_view(text).substr(0, prefix.size()) != prefix) return false;
+    if (!text.starts_with(prefix)) return false;
     text.erase(0, prefix.size());
     return true;
 }

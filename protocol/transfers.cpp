@@ -20,10 +20,6 @@ constexpr std::uint32_t kPollMs = 1;
 // Listing lines go out in batches of about this size.
 constexpr std::size_t kListingBatchBytes = 64 * 1024;
 
-bool startsWith(const std::string& text, std::string_view prefix) {
-    return std::string_view(text).substr(0, prefix.size()) == prefix;
-}
-
 // Registers for the data connection, announces the transfer and waits for
 // the connection. On success `waiter` holds it; otherwise the returned
 // outcome ends the command (425 after expiry, or the end of the connection).
@@ -215,7 +211,7 @@ Outcome retrieveFile(ControlConnection& conn) {
         reply(conn, replies::kCannotOpenFile);
         return Outcome::refused;
     }
-    if (!startsWith(conn.lastCommandLine, "REST")) conn.restartOffset = 0;
+    if (!conn.lastCommandLine.starts_with("REST")) conn.restartOffset = 0;
     DataWaiterPtr waiter;
     Outcome outcome = Outcome::done;
     std::string preliminary = "150 Opening BINARY mode data connection for " + name + " (" +

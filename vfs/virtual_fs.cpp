@@ -11,10 +11,6 @@ namespace {
 
 constexpr char kLocalSeparator = platform::kPathSeparator;
 
-bool startsWith(const std::string& text, std::string_view prefix) {
-    return std::string_view(text).substr(0, prefix.size()) == prefix;
-}
-
 const MountPoint& lastMount(const VirtualFs& fs) {
     const MountPoint* node = fs.firstMount.get();
     while (node->next) node = node->next.get();
@@ -52,7 +48,7 @@ bool stripLocal(std::string& text) {
 bool changeToAbsolute(VirtualFs& fs, const std::string& path) {
     std::string common = fs.virtualDir;  // ends with "/"
     std::deque<std::string> climbed;     // shallowest first
-    while (!startsWith(path, common)) {
+    while (!path.starts_with(common)) {
         common.pop_back();
         std::size_t slash = common.rfind('/');
         climbed.push_front(common.substr(slash + 1));
@@ -60,7 +56,7 @@ bool changeToAbsolute(VirtualFs& fs, const std::string& path) {
     }
     for (std::size_t i = 0; i < climbed.size(); ++i) goUp(fs);
     std::string rest = path.substr(common.size());
-    if (startsWith(rest, "/")) rest.erase(0, 1);
+    if (rest.starts_with("/")) rest.erase(0, 1);
     if (changeDirectory(fs, rest)) return true;
     for (const std::string& name : climbed) enterDirectory(fs, name);
     return false;
@@ -104,10 +100,10 @@ bool changeDirectory(VirtualFs& fs, std::string path) {
         ensureTrailingSlash(fs.virtualDir);
         ensureTrailingSlash(path);
         if (path.front() == '/') return changeToAbsolute(fs, path);
-        if (!startsWith(path, "./")) break;
+        if (!path.starts_with("./")) break;
         path.erase(0, 2);
     }
-    if (startsWith(path, "../")) return changeUpThenOn(fs, path);
+    if (path.starts_with("../")) return changeUpThenOn(fs, path);
     return changeRelative(fs, std::move(path));
 }
 
