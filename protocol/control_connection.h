@@ -9,6 +9,7 @@
 
 #include "platform/files.h"
 #include "platform/net.h"
+#include "server/rendezvous.h"
 
 namespace kadrel {
 
@@ -47,6 +48,7 @@ struct ControlConnection {
     bool loggedIn = false;
     std::unique_ptr<VirtualFs> fs{};        // the client's view of its share, made at login
     bool passiveRequested = false;          // PASV answered; never cleared
+    DataWaiterPtr dataClaim{};              // opened by PASV, used by the next transfer
     std::int64_t restartOffset = 0;         // set by REST
     platform::ReadOnlyFile downloadFile{};  // opened by RETR, closed at the next pass
     std::uint32_t lastActivity = 0;

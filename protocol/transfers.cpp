@@ -20,18 +20,38 @@ constexpr std::uint32_t kPollMs = 1;
 // Listing lines go out in batches of about this size.
 constexpr std::size_t kListingBatchBytes = 64 * 1024;
 
-// Registers for the data connection, announces the transfer and waits for
-// the connection. On success `waiter` holds it; otherwise the returned
-// outcome ends the command (425 after expiry, or the end of the connection).
+// Opens a claim on the client's next data connection; false when the
+// connection must end (`outcome` says how).
+bool openClaim(ControlConnection& conn, Outcome& outcome) {
+    switch (openDataClaim(conn.server, conn.controlSocket, conn.dataClaim)) {
+        case ClaimResult::opened:
+            return true;
+        case ClaimResult::noAddress:
+            conn.exitCode = kExitNoDataPath;
+            break;
+        case ClaimResult::stopping:
+            conn.exitCode = kExitOrderly;
+            break;
+    }
+    conn.dataClaim.reset();
+    outcome = Outcome::end;
+    return false;
+}
+
+// Takes the connection's claim for this transfer (opening one when there is
+// none, or when the client closed the connection it had sent), announces the
+// transfer and waits for the data connection. On success `waiter` holds it;
+// otherwise the returned outcome ends the command (425 after expiry, or the
+// end of the connection).
 enum class DataPath { connected, failed };
 
 DataPath openDataPath(ControlConnection& conn, const std::string& preliminary,
                       DataWaiterPtr& waiter, Outcome& outcome) {
-    if (!enqueueDataWaiter(conn.server, conn.controlSocket, waiter)) {
-        conn.exitCode = kExitNoDataPath;
-        outcome = Outcome::end;
-        return DataPath::failed;
+    if (conn.dataClaim && claimLostItsConnection(conn.server, *conn.dataClaim)) {
+        conn.dataClaim.reset();
     }
+    if (!conn.dataClaim && !openClaim(conn, outcome)) return DataPath::failed;
+    waiter = std::move(conn.dataClaim);
     reply(conn, preliminary);
     int result = conn.replyAbandoned ? kServerStopping : waitForDataSocket(conn.server, *waiter);
     if (result == kDataConnected) {
@@ -147,13 +167,18 @@ std::int64_t parseRestartOffset(const std::string& argument) {
 }
 
 // PASV: "227 Entering Passive Mode (h1,h2,h3,h4,p1,p2)" with the address the
-// client reached us on and the server's one data port. Opens nothing.
+// client reached us on and the server's one data port. The reply goes out
+// once this connection's claim on the next data connection from its address
+// is open, since the client connects as soon as it reads it.
 Outcome enterPassiveMode(ControlConnection& conn) {
     std::string address;
     if (!platform::localAddressText(conn.controlSocket, address)) {
         conn.exitCode = kExitNoDataPath;
         return Outcome::end;
     }
+    conn.dataClaim.reset();  // a claim from an earlier PASV ends here
+    Outcome outcome = Outcome::done;
+    if (!openClaim(conn, outcome)) return outcome;
     std::replace(address.begin(), address.end(), '.', ',');
     std::uint16_t port = conn.server.dataPort;  // fixed while the server runs
     replyLine(conn, "227 Entering Passive Mode (" + address + "," + std::to_string(port / 256) +
@@ -208,6 +233,7 @@ Outcome retrieveFile(ControlConnection& conn) {
     std::string path = name;
     if (name.empty() || !resolveFilePath(*conn.fs, path) || !pathExists(path) ||
         !conn.downloadFile.open(path)) {
+        conn.dataClaim.reset();  // the refused transfer ends its claim, and the connection it got
         reply(conn, replies::kCannotOpenFile);
         return Outcome::refused;
     }

@@ -30,30 +30,18 @@ void startControlConnection(ServerObj& server, UniqueSocket socket) {
     addThreadHandle(server, std::move(handle));
 }
 
-bool someoneWaitsForData(ServerObj& server) {
-    std::lock_guard guard(server.lock);
-    return !server.dataWaiters.empty();
-}
-
 // One pass of the listener; true when it accepted anything.
-bool listenerPass(ServerObj& server, Socket controlListener, Socket dataListener,
-                  UnclaimedDataConnections& unclaimed) {
+bool listenerPass(ServerObj& server, Socket controlListener) {
     bool accepted = false;
-    unclaimed.retry(server);
     UniqueSocket control(platform::acceptConnection(controlListener));
     if (control.valid()) {
         startControlConnection(server, std::move(control));
         accepted = true;
     }
-    // The data port is accepted from only while a control connection waits
-    // for a data connection; until then clients wait in the backlog.
-    if (someoneWaitsForData(server)) {
-        UniqueSocket data(platform::acceptConnection(dataListener));
-        if (data.valid()) {
-            unclaimed.add(server, std::move(data));
-            accepted = true;
-        }
-    }
+    // The data port is accepted from only while a claim expects a data
+    // connection; until then clients wait in the backlog. A connection that
+    // nobody claims is closed here.
+    if (someoneExpectsData(server) && takePendingDataConnections(server)) accepted = true;
     expireStaleWaiter(server);
     return accepted;
 }
@@ -66,19 +54,25 @@ void listenerMain(std::unique_ptr<ListenerArgs> args) {
         ServerObj& server = args->server;
         Socket controlListener = args->controlSocket.get();
         Socket dataListener = args->dataSocket.get();
-        UnclaimedDataConnections unclaimed;
+        {
+            std::lock_guard guard(server.acceptLock);
+            server.dataListener = dataListener;
+        }
         while (true) {
-            if (!listenerPass(server, controlListener, dataListener, unclaimed)) {
-                // The data socket is watched only while someone waits for it;
-                // otherwise its backlog would end every wait at once.
+            if (!listenerPass(server, controlListener)) {
+                // The data socket is watched only while a claim expects a
+                // connection; otherwise its backlog would end every wait at once.
                 Socket watchedData =
-                    someoneWaitsForData(server) ? dataListener : platform::kInvalidSocket;
+                    someoneExpectsData(server) ? dataListener : platform::kInvalidSocket;
                 platform::waitEitherReadable(controlListener, watchedData, kIdlePassMs);
             }
             if (isStopRequested(server)) break;
         }
     } catch (...) {
     }
+    // The sockets close with the arguments; nobody may accept from them then.
+    std::lock_guard guard(args->server.acceptLock);
+    args->server.dataListener = platform::kInvalidSocket;
 }
 
 void addThreadHandle(ServerObj& server, std::unique_ptr<ThreadHandle> handle) {

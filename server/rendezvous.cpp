@@ -26,19 +26,49 @@ bool isRegistered(ServerObj& server, const DataWaiter* waiter) {
     return findFromBack(server, waiter) != server.dataWaiters.end();
 }
 
-// Waits one queue step in slices, so that stop is seen within a slice.
-void waitQueueStep(ServerObj& server) {
-    std::uint32_t start = server.now();
-    while (!isStopRequested(server) &&
-           !hasElapsed(server.now(), start, server.timing.queueStepMs)) {
-        platform::sleepMs(kPollMs);
+// Under the server's lock: whether an earlier claim of the same address
+// still waits for its data connection, released or held back itself. Claims
+// are listed in the order they were opened, so holding back behind every
+// earlier one keeps that order.
+bool anEarlierClaimWaits(ServerObj& server, const DataWaiter& claim) {
+    for (const DataWaiter* other : server.dataWaiters) {
+        if (other == &claim) return false;
+        if (other->peerAddress == claim.peerAddress && !other->dataSocket.valid()) return true;
     }
+    return false;
+}
+
+// Under the server's lock: releases the claim when nothing earlier of its
+// address waits any more, or once it has been held back long enough.
+bool tryRelease(ServerObj& server, DataWaiter& claim) {
+    if (!claim.released && (!anEarlierClaimWaits(server, claim) ||
+                            hasElapsed(server.now(), claim.stamp, server.timing.claimHoldMs))) {
+        claim.released = true;
+    }
+    return claim.released;
+}
+
+// Whether the waiter is listed, released and still without a connection.
+bool expectsItsConnection(ServerObj& server, const DataWaiter* waiter) {
+    std::lock_guard guard(server.lock);
+    return isRegistered(server, waiter) && waiter->released && !waiter->dataSocket.valid();
+}
+
+// Takes a claim out of the list. A client usually connects before it sends
+// its transfer command, so when a claim ends unserved (the command was
+// refused before the listener got to the connection) its connection may
+// already be pending on the data port: it is taken first, while the claim
+// is still listed, so that it goes to this claim and is closed with it
+// instead of reaching the next claim of the same address.
+void endClaim(ServerObj& server, const DataWaiter* waiter) {
+    if (expectsItsConnection(server, waiter)) takePendingDataConnections(server);
+    removeDataWaiter(server, waiter);
 }
 
 }  // namespace
 
 void DataWaiterDeleter::operator()(DataWaiter* waiter) const {
-    removeDataWaiter(*server, waiter);
+    endClaim(*server, waiter);
     delete waiter;  // closes the data connection, if any
 }
 
@@ -55,14 +85,6 @@ DataWaiter* addDataWaiter(ServerObj& server, std::string address, DataWaiterPtr&
     return owner.get();
 }
 
-DataWaiter* findDataWaiter(ServerObj& server, const std::string& address) {
-    std::lock_guard guard(server.lock);
-    for (DataWaiter* waiter : server.dataWaiters) {
-        if (waiter->peerAddress == address) return waiter;
-    }
-    return nullptr;
-}
-
 DataWaiter* removeDataWaiter(ServerObj& server, const DataWaiter* waiter) {
     std::lock_guard guard(server.lock);
     auto it = findFromBack(server, waiter);
@@ -72,22 +94,36 @@ DataWaiter* removeDataWaiter(ServerObj& server, const DataWaiter* waiter) {
     return removed;
 }
 
-bool enqueueDataWaiter(ServerObj& server, platform::Socket controlSocket, DataWaiterPtr& waiter) {
+ClaimResult openDataClaim(ServerObj& server, platform::Socket controlSocket, DataWaiterPtr& claim) {
     std::string address;
-    if (!getPeerAddress(controlSocket, address)) return false;
-    DataWaiter* mine = addDataWaiter(server, address, waiter);
-    // Queued behind an earlier waiter of the same address: look again every
-    // queue step, refreshing the stamp so that queueing does not count
-    // towards expiry. On stop, go on: the wait that follows reports it.
-    while (findDataWaiter(server, address) != mine && !isStopRequested(server)) {
-        waitQueueStep(server);
-        std::lock_guard guard(server.lock);
-        if (isRegistered(server, mine)) mine->stamp = server.now();
+    if (!getPeerAddress(controlSocket, address)) return ClaimResult::noAddress;
+    DataWaiter* mine = addDataWaiter(server, std::move(address), claim);
+    while (true) {
+        {
+            std::lock_guard guard(server.lock);
+            if (tryRelease(server, *mine)) return ClaimResult::opened;
+        }
+        if (isStopRequested(server)) return ClaimResult::stopping;
+        platform::sleepMs(kPollMs);
     }
-    return true;
+}
+
+bool claimLostItsConnection(ServerObj& server, DataWaiter& claim) {
+    platform::Socket data;
+    {
+        std::lock_guard guard(server.lock);
+        data = claim.dataSocket.get();
+    }
+    // Once set, the socket is the owner's alone, so it is peeked unlocked.
+    return data != platform::kInvalidSocket && platform::peerHasClosed(data);
 }
 
 int waitForDataSocket(ServerObj& server, DataWaiter& waiter) {
+    {
+        std::lock_guard guard(server.lock);
+        waiter.waiting = true;
+        waiter.stamp = server.now();
+    }
     int result = kServerStopping;
     while (true) {
         bool expired = true;
@@ -111,43 +147,51 @@ int waitForDataSocket(ServerObj& server, DataWaiter& waiter) {
         if (isStopRequested(server)) break;
         platform::sleepMs(kPollMs);
     }
-    removeDataWaiter(server, &waiter);
+    endClaim(server, &waiter);
     return result;
 }
 
+bool someoneExpectsData(ServerObj& server) {
+    std::lock_guard guard(server.lock);
+    for (const DataWaiter* waiter : server.dataWaiters) {
+        if (waiter->released && !waiter->dataSocket.valid()) return true;
+    }
+    return false;
+}
+
 bool offerDataConnection(ServerObj& server, platform::UniqueSocket& connection) {
+    // A connection its client has closed again still goes to its claim: it
+    // answered that claim's reply. The transfer looks at it before use.
     std::string address;
     if (!getPeerAddress(connection.get(), address)) return false;
-    DataWaiter* waiter = findDataWaiter(server, address);
-    if (waiter == nullptr) return false;
     std::lock_guard guard(server.lock);
-    if (!isRegistered(server, waiter) || waiter->dataSocket.valid()) return false;
-    waiter->dataSocket = std::move(connection);
-    return true;
-}
-
-void UnclaimedDataConnections::add(ServerObj& server, platform::UniqueSocket connection) {
-    if (platform::peerHasClosed(connection.get())) return;
-    if (entries_.empty() && offerDataConnection(server, connection)) return;
-    if (entries_.size() == kLimit) entries_.pop_front();
-    entries_.push_back({std::move(connection), server.now()});
-    retry(server);
-}
-
-void UnclaimedDataConnections::retry(ServerObj& server) {
-    for (auto it = entries_.begin(); it != entries_.end();) {
-        bool gone = platform::peerHasClosed(it->connection.get()) ||
-                    offerDataConnection(server, it->connection) ||
-                    hasElapsed(server.now(), it->since, server.timing.unclaimedDataMs);
-        it = gone ? entries_.erase(it) : it + 1;
+    for (DataWaiter* waiter : server.dataWaiters) {
+        if (waiter->peerAddress == address && waiter->released && !waiter->dataSocket.valid()) {
+            waiter->dataSocket = std::move(connection);
+            return true;
+        }
     }
+    return false;
+}
+
+bool takePendingDataConnections(ServerObj& server) {
+    std::lock_guard acceptGuard(server.acceptLock);
+    bool took = false;
+    while (server.dataListener != platform::kInvalidSocket) {
+        platform::UniqueSocket connection(platform::acceptConnection(server.dataListener));
+        if (!connection.valid()) break;
+        offerDataConnection(server, connection);  // closed here unless claimed
+        took = true;
+    }
+    return took;
 }
 
 void expireStaleWaiter(ServerObj& server) {
     std::lock_guard guard(server.lock);
     auto& waiters = server.dataWaiters;
     for (auto it = waiters.rbegin(); it != waiters.rend(); ++it) {
-        if (hasElapsed(server.now(), (*it)->stamp, server.timing.waiterExpiryMs)) {
+        if ((*it)->waiting &&
+            hasElapsed(server.now(), (*it)->stamp, server.timing.waiterExpiryMs)) {
             (*it)->expired = true;
             break;
         }

@@ -1,10 +1,25 @@
 // Pairing data connections with the control connections that wait for them.
 //
-// Every passive data connection of a server arrives on its one data port.
-// A control connection about to transfer registers a DataWaiter under its
-// client's IPv4 address; the listener gives each data connection it accepts
-// to the earliest waiter with the same address. Waiters of one address are
-// served one after another, and a waiter not served in time expires.
+// Every passive data connection of a server arrives on its one data port,
+// and all the server can see of it is the client's IPv4 address. Clients on
+// one machine (or behind one NAT) open parallel control connections, so the
+// address alone cannot tell their data connections apart. What a client
+// answers by connecting is the PASV reply, so pairing follows it:
+//
+// - PASV opens a claim of its control connection (a DataWaiter) on the next
+//   data connection from its address, and only then is the reply sent.
+// - At most one claim per address waits for its connection at a time. A
+//   later claim of the same address is held back (its PASV reply is not
+//   sent) until every earlier one has its connection or has ended, so the
+//   connection that arrives belongs to the one claim whose reply went out.
+// - A claim held back for longer than the server's claim hold time goes
+//   ahead anyway; connections of that address then go to its waiting claims
+//   in the order the claims were opened.
+// - A transfer command uses its connection's claim; one that has none (a
+//   second transfer after one PASV) opens one under the same rule.
+//
+// A claim is owned by its control connection thread; the listener only
+// fills in its data connection and marks it expired.
 #pragma once
 
 #include <cstdint>
@@ -21,7 +36,9 @@ struct ServerObj;
 struct DataWaiter {
     std::string peerAddress;            // dotted quad of the client; never changes
     platform::UniqueSocket dataSocket;  // set once by the listener
-    std::uint32_t stamp = 0;            // registration, refreshed while queued
+    std::uint32_t stamp = 0;            // when it was opened; then when its transfer began to wait
+    bool released = false;              // may take the next data connection of its address
+    bool waiting = false;               // a transfer command waits on it: it can expire
     bool expired = false;               // set by the listener; never cleared
 };
 
@@ -40,50 +57,43 @@ enum WaitResult : int {
     kServerStopping = -2,
 };
 
+enum class ClaimResult {
+    opened,     // the claim is registered and released
+    noAddress,  // the client's address cannot be read; nothing registered
+    stopping,   // stop was requested while the claim was held back
+};
+
 // Control connection side.
 
-// Registers a waiter for the client of this control connection and returns
-// once it is the first for that address (or stop is requested). False when
-// the client's address cannot be read; nothing is registered then.
-bool enqueueDataWaiter(ServerObj& server, platform::Socket controlSocket, DataWaiterPtr& waiter);
+// Opens a claim for the client of this control connection and returns once
+// it is released: no earlier claim of the same address still waits for its
+// connection, or it was held back for the server's claim hold time.
+ClaimResult openDataClaim(ServerObj& server, platform::Socket controlSocket, DataWaiterPtr& claim);
 
-// Waits for the data connection. The waiter is out of the server's list
-// afterwards in every case.
+// True when the claim received a data connection that its client has
+// closed again since (it connected, then its command was refused); such a
+// connection must not carry a transfer.
+bool claimLostItsConnection(ServerObj& server, DataWaiter& claim);
+
+// Waits for the claim's data connection; from now on the claim expires when
+// none arrives within the server's waiter expiry. The waiter is out of the
+// server's list afterwards in every case.
 int waitForDataSocket(ServerObj& server, DataWaiter& waiter);
 
 // Listener side.
 
-// Gives an accepted data connection to the first waiter of its address if
-// that waiter has none yet; returns false, leaving the connection with the
-// caller, when there is no such waiter.
+// True while some released claim has no data connection yet: only then is
+// the data port accepted from.
+bool someoneExpectsData(ServerObj& server);
+
+// Gives an accepted data connection to the earliest released claim of its
+// address that has none yet; one nobody claims is left with the caller
+// (false), who closes it.
 bool offerDataConnection(ServerObj& server, platform::UniqueSocket& connection);
 
-// Data connections that arrived before their own waiter was first in line.
-// Most clients connect right after PASV and only then send the transfer
-// command, so while other clients (or an earlier transfer of the same
-// address) are being served, a connection often arrives early. It is kept
-// here, in arrival order, and handed over once its waiter is ready. One
-// whose client has closed it (a connection left over from a refused
-// transfer) is dropped and never handed over; one unclaimed for the
-// server's unclaimed-data time is closed.
-class UnclaimedDataConnections {
-  public:
-    // Hands over, keeps or drops a newly accepted data connection.
-    void add(ServerObj& server, platform::UniqueSocket connection);
-    // Once per listener pass: hands over what can be, drops what is dead or
-    // overdue.
-    void retry(ServerObj& server);
-    std::size_t size() const { return entries_.size(); }
-
-  private:
-    struct Entry {
-        platform::UniqueSocket connection;
-        std::uint32_t since;
-    };
-    // Bounds what a client opening connections and never using them can hold.
-    static constexpr std::size_t kLimit = 256;
-    std::deque<Entry> entries_;
-};
+// Accepts every connection pending on the data port and offers each; true
+// when it took any.
+bool takePendingDataConnections(ServerObj& server);
 
 // Marks at most one waiter that has waited too long as expired.
 void expireStaleWaiter(ServerObj& server);
@@ -91,7 +101,6 @@ void expireStaleWaiter(ServerObj& server);
 // Building blocks.
 bool getPeerAddress(platform::Socket s, std::string& out);
 DataWaiter* addDataWaiter(ServerObj& server, std::string address, DataWaiterPtr& owner);
-DataWaiter* findDataWaiter(ServerObj& server, const std::string& address);
 DataWaiter* removeDataWaiter(ServerObj& server, const DataWaiter* waiter);
 
 }  // namespace kadrel

@@ -23,11 +23,16 @@ inline constexpr std::uint16_t kDefaultDataPort = 20;
 // defaults are the designed behaviour; tests change them through this
 // header, the exported API never does.
 struct Timing {
-    std::uint32_t idleTimeoutMs = 60000;    // control connection without a command line
-    std::uint32_t sendStallMs = 60000;      // a send that makes no progress this long gives up
-    std::uint32_t waiterExpiryMs = 60000;   // data waiter not served since it became first
-    std::uint32_t queueStepMs = 1000;       // queued data waiter looks again after this
-    std::uint32_t unclaimedDataMs = 60000;  // early data connection waits this long for its waiter
+    std::uint32_t idleTimeoutMs = 60000;   // control connection without a command line
+    std::uint32_t sendStallMs = 60000;     // a send that makes no progress this long gives up
+    std::uint32_t waiterExpiryMs = 60000;  // data waiter not served since it became first
+    // A PASV (or a transfer without one) of an address whose earlier claim
+    // still waits for its data connection is held back at most this long.
+    // Clients connect right after the PASV reply, within a round trip, so
+    // only a claim whose client never connects holds another one back; the
+    // bound still covers a lost SYN retransmitted once or twice (1 s and 3 s
+    // on common systems) before pairing falls back to arrival order.
+    std::uint32_t claimHoldMs = 5000;
     // Added to every tick a server reads. Lets tests run a server across the
     // point where the 32-bit tick counter wraps.
     std::uint32_t tickOffset = 0;
@@ -49,6 +54,12 @@ struct ServerObj {
     std::atomic<bool> stopRequested{false};
     std::deque<std::unique_ptr<ThreadHandle>> threads;
     std::deque<DataWaiter*> dataWaiters;
+    // Serialises taking connections off the data port, which the listener
+    // does and a control connection ending an unserved claim does too.
+    // Taken before `lock`, never while holding it.
+    std::mutex acceptLock;
+    // The data listening socket while the listener runs; guarded by acceptLock.
+    platform::Socket dataListener = platform::kInvalidSocket;
     // Held while running and until stop has seen every thread end, not just
     // the listener: on Windows the last WSACleanup of a process closes every
     // socket in it, connections still being served included.

@@ -1,6 +1,6 @@
-// Pairing data connections with waiting control connections by address:
-// order, queueing, strays, expiry, stop, and connections that the client
-// has already given up.
+// Pairing data connections with the control connections that claimed them:
+// clients of one address, claims held back and their bound, strays,
+// expiry, stop, and connections that the client has already given up.
 #include <gtest/gtest.h>
 
 #include "platform/clock.h"
@@ -14,16 +14,12 @@ using test::kOpeningListing;
 
 class RendezvousTest : public testing::Test {
   protected:
-    explicit RendezvousTest(Timing timing = quickQueue()) : server(timing) {}
-
-    static Timing quickQueue() {
-        Timing timing;
-        timing.queueStepMs = 50;
-        return timing;
-    }
+    explicit RendezvousTest(Timing timing = {}) : server(timing) {}
 
     void SetUp() override {
         tree.writeFile("present.txt", "present bytes");
+        tree.writeFile("x.txt", "the bytes of x");
+        tree.writeFile("y.txt", "y, quite other bytes");
         tree.makeDirectory("d");
         tree.writeFile("d/only.txt", "x");
         server.addUser("alice", "secret", tree.rootText().c_str(), false);
@@ -42,25 +38,84 @@ class RendezvousTest : public testing::Test {
     test::TestClient client;
 };
 
-TEST_F(RendezvousTest, WaitersOfOneAddressAreServedInOrder) {
+// Two clients of one address: the second PASV is answered once the first
+// client's data connection is in, so each connection belongs to the claim
+// whose reply it answers, whatever order the transfers then come in.
+TEST_F(RendezvousTest, ClientsOfOneAddressEachGetTheirOwnDataConnection) {
     test::TestClient second;
     ASSERT_TRUE(test::logIn(second, server.controlPort()));
-    listWithoutData(client);
-    ASSERT_EQ(client.readLine(), kOpeningListing);
-    listWithoutData(second);
-    // Queued behind the first waiter: no 150 while the first one waits.
+    std::uint16_t port = client.passive();
+    ASSERT_NE(port, 0);
+    ASSERT_TRUE(second.send("PASV\r\n"));
+    EXPECT_EQ(second.readLine(300), "");  // held back: the first claim still waits
+
+    test::TestClient firstData;
+    ASSERT_TRUE(firstData.connect(port));
+    ASSERT_EQ(test::TestClient::passivePort(second.readLine(test::kPassiveReplyTimeoutMs)), port);
+    test::TestClient secondData;
+    ASSERT_TRUE(secondData.connect(port));
+
+    EXPECT_EQ(second.command("RETR y.txt"), test::openingFile("y.txt", 20));
+    EXPECT_EQ(client.command("RETR x.txt"), test::openingFile("x.txt", 14));
+    EXPECT_EQ(secondData.readAll(), "y, quite other bytes");
+    EXPECT_EQ(firstData.readAll(), "the bytes of x");
+    EXPECT_EQ(second.readLine(), test::kFileSent);
+    EXPECT_EQ(client.readLine(), test::kFileSent);
+}
+
+// A transfer without a claim of its own (a second one after a single PASV)
+// opens its claim, and sends its 150, only once the earlier claim of its
+// address has its connection.
+TEST_F(RendezvousTest, ATransferWithoutAClaimQueuesBehindAWaitingOne) {
+    test::TestClient second;
+    ASSERT_TRUE(test::logIn(second, server.controlPort()));
+    test::Transfer first = test::transfer(second, "RETR present.txt");
+    ASSERT_EQ(first.final, test::kFileSent);
+
+    std::uint16_t port = client.passive();
+    ASSERT_NE(port, 0);
+    ASSERT_TRUE(second.send("RETR y.txt\r\n"));
     EXPECT_EQ(second.readLine(300), "");
 
     test::TestClient firstData;
-    ASSERT_TRUE(firstData.connect(server.dataPort()));
-    EXPECT_NE(firstData.readAll(), "");
-    EXPECT_EQ(client.readLine(), kListingSent);
-
-    EXPECT_EQ(second.readLine(), kOpeningListing);
+    ASSERT_TRUE(firstData.connect(port));
+    EXPECT_EQ(second.readLine(), test::openingFile("y.txt", 20));
     test::TestClient secondData;
-    ASSERT_TRUE(secondData.connect(server.dataPort()));
-    EXPECT_NE(secondData.readAll(), "");
-    EXPECT_EQ(second.readLine(), kListingSent);
+    ASSERT_TRUE(secondData.connect(port));
+    EXPECT_EQ(secondData.readAll(), "y, quite other bytes");
+    EXPECT_EQ(second.readLine(), test::kFileSent);
+
+    EXPECT_EQ(client.command("RETR x.txt"), test::openingFile("x.txt", 14));
+    EXPECT_EQ(firstData.readAll(), "the bytes of x");
+    EXPECT_EQ(client.readLine(), test::kFileSent);
+}
+
+class ShortClaimHold : public RendezvousTest {
+  protected:
+    static Timing shortHold() {
+        Timing timing;
+        timing.claimHoldMs = 300;
+        return timing;
+    }
+    ShortClaimHold() : RendezvousTest(shortHold()) {}
+};
+
+// A client that sends PASV and never connects holds the next claim of its
+// address back for the bound, and no longer.
+TEST_F(ShortClaimHold, AClaimThatNeverConnectsDelaysAnotherOnlyForTheBound) {
+    test::TestClient second;
+    ASSERT_TRUE(test::logIn(second, server.controlPort()));
+    ASSERT_NE(client.passive(), 0);
+    ASSERT_TRUE(second.send("PASV\r\n"));
+    EXPECT_EQ(second.readLine(100), "");
+    EXPECT_NE(test::TestClient::passivePort(second.readLine()), 0);
+    // The claim that never connected is still there and takes the first
+    // connection of its address: past the bound, arrival order decides.
+    test::TestClient data;
+    ASSERT_TRUE(data.connect(server.dataPort()));
+    EXPECT_EQ(client.command("RETR x.txt"), test::openingFile("x.txt", 14));
+    EXPECT_EQ(data.readAll(), "the bytes of x");
+    EXPECT_EQ(client.readLine(), test::kFileSent);
 }
 
 // Clients connect right after PASV, often while other transfers are being
@@ -87,28 +142,7 @@ TEST_F(RendezvousTest, AnEarlyConnectionWaitsForItsOwnTransfer) {
     EXPECT_EQ(client.readLine(), kListingSent);
 }
 
-class ExpiringRendezvous : public RendezvousTest {
-  protected:
-    static Timing quickExpiry() {
-        Timing timing = quickQueue();
-        timing.waiterExpiryMs = 300;
-        timing.unclaimedDataMs = 300;
-        return timing;
-    }
-    ExpiringRendezvous() : RendezvousTest(quickExpiry()) {}
-};
-
-class UnclaimedData : public RendezvousTest {
-  protected:
-    static Timing quickUnclaimed() {
-        Timing timing = quickQueue();
-        timing.unclaimedDataMs = 300;
-        return timing;
-    }
-    UnclaimedData() : RendezvousTest(quickUnclaimed()) {}
-};
-
-TEST_F(UnclaimedData, StrayAndSurplusConnectionsAreClosedInTime) {
+TEST_F(RendezvousTest, StrayAndSurplusConnectionsAreClosed) {
     // A client of another address waits throughout, so the data port is
     // accepted from all along.
     test::TestClient waiting;
@@ -118,11 +152,11 @@ TEST_F(UnclaimedData, StrayAndSurplusConnectionsAreClosedInTime) {
     listWithoutData(waiting);
     ASSERT_EQ(waiting.readLine(), kOpeningListing);
 
-    // From an address with no transfer at all.
+    // From an address with no claim at all.
     test::TestClient stray;
     ASSERT_TRUE(stray.connect(server.dataPort(), "127.0.0.3"));
     // Two from one client's address: the first serves its LIST, the second
-    // waits for a transfer that never comes.
+    // finds its claim already served.
     listWithoutData(client);
     ASSERT_EQ(client.readLine(), kOpeningListing);
     test::TestClient first;
@@ -136,6 +170,16 @@ TEST_F(UnclaimedData, StrayAndSurplusConnectionsAreClosedInTime) {
         EXPECT_EQ(unclaimed->pending(), "");
     }
 }
+
+class ExpiringRendezvous : public RendezvousTest {
+  protected:
+    static Timing quickExpiry() {
+        Timing timing;
+        timing.waiterExpiryMs = 300;
+        return timing;
+    }
+    ExpiringRendezvous() : RendezvousTest(quickExpiry()) {}
+};
 
 TEST_F(ExpiringRendezvous, AnUnservedWaiterExpiresAndTheConnectionGoesOn) {
     listWithoutData(client);
@@ -153,22 +197,30 @@ TEST_F(RendezvousTest, StopWhileWaitingEndsTheConnectionWithoutAReply) {
     EXPECT_EQ(client.pending(), "");
 }
 
-TEST_F(RendezvousTest, StopReachesAWaiterQueuedBehindAnother) {
+TEST_F(RendezvousTest, StopReachesClaimsHeldBack) {
     test::TestClient second;
+    test::TestClient third;
     ASSERT_TRUE(test::logIn(second, server.controlPort()));
+    ASSERT_TRUE(test::logIn(third, server.controlPort()));
+    ASSERT_EQ(test::transfer(third, "RETR present.txt").final, test::kFileSent);
     listWithoutData(client);
     ASSERT_EQ(client.readLine(), kOpeningListing);
-    listWithoutData(second);
+    // Both held back behind the first claim: a PASV, and a transfer that has
+    // no claim of its own.
+    ASSERT_TRUE(second.send("PASV\r\n"));
+    ASSERT_TRUE(third.send("LIST\r\n"));
     EXPECT_TRUE(server.stop());
-    EXPECT_TRUE(client.waitForClose());
-    EXPECT_TRUE(second.waitForClose());
+    for (test::TestClient* c : {&client, &second, &third}) {
+        EXPECT_TRUE(c->waitForClose());
+        EXPECT_EQ(c->pending(), "");
+    }
 }
 
 class RendezvousAcrossWrap : public RendezvousTest {
   protected:
     // The server's ticks wrap 100 ms after the start; expiry stays 60 s.
     static Timing nearWrap() {
-        Timing timing = quickQueue();
+        Timing timing;
         timing.tickOffset = 0u - platform::tickCount() - 100u;
         return timing;
     }

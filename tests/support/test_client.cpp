@@ -71,8 +71,12 @@ std::string TestClient::command(std::string_view line) {
     return readLine();
 }
 
-std::uint16_t TestClient::passive() {
-    std::string reply = command("PASV");
+std::uint16_t TestClient::passive(std::uint32_t timeoutMs) {
+    if (!send("PASV\r\n")) return 0;
+    return passivePort(readLine(timeoutMs));
+}
+
+std::uint16_t TestClient::passivePort(const std::string& reply) {
     unsigned high = 0;
     unsigned low = 0;
     if (std::sscanf(reply.c_str(), "227 Entering Passive Mode (127,0,0,1,%u,%u)\r\n", &high,

@@ -10,6 +10,9 @@
 namespace kadrel::test {
 
 inline constexpr std::uint32_t kReplyTimeoutMs = 5000;
+// A PASV reply may be held back while another claim of the same address
+// waits for its data connection, for up to the server's claim hold time.
+inline constexpr std::uint32_t kPassiveReplyTimeoutMs = 30000;
 
 class TestClient {
   public:
@@ -33,7 +36,10 @@ class TestClient {
 
     // Sends PASV and returns the data port of the reply, 0 when the reply is
     // not a 227 for 127.0.0.1.
-    std::uint16_t passive();
+    std::uint16_t passive(std::uint32_t timeoutMs = kPassiveReplyTimeoutMs);
+
+    // The data port of a 227 reply line for 127.0.0.1, or 0.
+    static std::uint16_t passivePort(const std::string& reply);
 
     // True once the server has closed the connection (end of stream or a
     // reset) within the time given; unread bytes are kept.
