@@ -91,8 +91,10 @@ bool setNoDelay(Socket s);
 bool setSendBufferSize(Socket s, std::uint32_t bytes);
 
 // A pending connection of a listening socket, or kInvalidSocket when none is
-// pending (or accept failed). The new socket is close-on-exec.
-Socket acceptConnection(Socket listening);
+// pending (or accept failed). The new socket is close-on-exec. When `failed`
+// is given it tells a real failure (out of descriptors, say) from nothing
+// pending.
+Socket acceptConnection(Socket listening, bool* failed = nullptr);
 
 // Blocking connect to an IPv4 address given as dotted quad, from the local
 // address given (any when null); kInvalidSocket on failure. Used by test
@@ -112,22 +114,19 @@ bool localAddressText(Socket s, std::string& out);
 void closeSocket(Socket s);
 
 // Waits at most timeoutMs for the socket to become readable (or, for a
-// listening socket, to have a pending connection). True when it is ready,
-// including when it is in an error state, so callers must not loop on it
-// without trying the socket.
+// listening socket, to have a pending connection), or writable. True when it
+// is ready, including when it is in an error state, so callers must not loop
+// on it without trying the socket. Used by test clients; server threads wait
+// through platform/wait.h, which also watches their wake-up objects.
 bool waitReadable(Socket s, std::uint32_t timeoutMs);
 bool waitWritable(Socket s, std::uint32_t timeoutMs);
-
-// Waits at most timeoutMs for either socket to become readable; pass
-// kInvalidSocket for one that should not be watched.
-bool waitEitherReadable(Socket a, Socket b, std::uint32_t timeoutMs);
 
 // True when the peer of a connection has already ended it: its FIN or RST
 // has arrived, seen by a non-blocking peek that consumes nothing. A
 // connection with unread data, or with nothing to read yet, is still open.
 bool peerHasClosed(Socket s);
 
-// Half-closes the sending side; used by test clients.
+// Half-closes the sending side: the peer reads the end of the stream.
 void shutdownSend(Socket s);
 
 }  // namespace kadrel::platform

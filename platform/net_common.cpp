@@ -1,5 +1,6 @@
 // The parts of the socket holders that are the same on every system.
 #include "platform/net.h"
+#include "platform/wait.h"
 
 namespace kadrel::platform {
 
@@ -19,6 +20,16 @@ UniqueSocket& UniqueSocket::operator=(UniqueSocket&& other) noexcept {
 void UniqueSocket::reset(Socket s) {
     Socket old = std::exchange(socket_, s);
     if (old != kInvalidSocket) closeSocket(old);
+}
+
+bool waitReadable(Socket s, std::uint32_t timeoutMs) {
+    Watch watch{s, Interest::readable};
+    return waitForAny(&watch, 1, timeoutMs);
+}
+
+bool waitWritable(Socket s, std::uint32_t timeoutMs) {
+    Watch watch{s, Interest::writable};
+    return waitForAny(&watch, 1, timeoutMs);
 }
 
 }  // namespace kadrel::platform

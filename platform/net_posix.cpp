@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -52,19 +51,6 @@ bool addressText(const sockaddr_in& address, std::string& out) {
     if (::inet_ntop(AF_INET, &address.sin_addr, text, sizeof text) == nullptr) return false;
     out = text;
     return true;
-}
-
-bool waitFor(Socket a, Socket b, short events, std::uint32_t timeoutMs) {
-    pollfd watched[2] = {};
-    nfds_t count = 0;
-    for (Socket s : {a, b}) {
-        if (s == kInvalidSocket) continue;
-        watched[count].fd = fd(s);
-        watched[count].events = events;
-        ++count;
-    }
-    int ready = ::poll(watched, count, static_cast<int>(timeoutMs));
-    return ready > 0;
 }
 
 }  // namespace
@@ -118,7 +104,7 @@ bool setNoDelay(Socket s) {
     return ::setsockopt(fd(s), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) == 0;
 }
 
-Socket acceptConnection(Socket listening) {
+Socket acceptConnection(Socket listening, bool* failed) {
 #if defined(__linux__)
     int descriptor = ::accept4(fd(listening), nullptr, nullptr, SOCK_CLOEXEC);
 #else
@@ -126,6 +112,10 @@ Socket acceptConnection(Socket listening) {
     if (descriptor >= 0) setCloseOnExec(descriptor);
 #endif
     if (descriptor >= 0) suppressSigpipe(descriptor);
+    if (failed != nullptr) {
+        // A connection reset before it was accepted is not a failure.
+        *failed = descriptor < 0 && !wouldBlock(errno) && errno != EINTR && errno != ECONNABORTED;
+    }
     return toSocket(descriptor);
 }
 
@@ -187,18 +177,6 @@ bool localAddressText(Socket s, std::string& out) {
 
 void closeSocket(Socket s) {
     if (s != kInvalidSocket) ::close(fd(s));
-}
-
-bool waitReadable(Socket s, std::uint32_t timeoutMs) {
-    return waitFor(s, kInvalidSocket, POLLIN, timeoutMs);
-}
-
-bool waitWritable(Socket s, std::uint32_t timeoutMs) {
-    return waitFor(s, kInvalidSocket, POLLOUT, timeoutMs);
-}
-
-bool waitEitherReadable(Socket a, Socket b, std::uint32_t timeoutMs) {
-    return waitFor(a, b, POLLIN, timeoutMs);
 }
 
 bool peerHasClosed(Socket s) {

@@ -37,34 +37,6 @@ bool addressText(const sockaddr_in& address, std::string& out) {
     return true;
 }
 
-// WSAPoll refuses (WSAEINVAL) any requested event beyond the normal and
-// priority data bits, so only POLLRDNORM or POLLWRNORM is asked for; errors
-// and hang-ups are reported in revents regardless, which makes a socket in
-// an error state count as ready.
-bool waitFor(Socket a, Socket b, SHORT events, std::uint32_t timeoutMs) {
-    WSAPOLLFD watched[2] = {};
-    ULONG count = 0;
-    for (Socket s : {a, b}) {
-        if (s == kInvalidSocket) continue;
-        watched[count].fd = sock(s);
-        watched[count].events = events;
-        ++count;
-    }
-    int timeout = timeoutMs > INT_MAX ? INT_MAX : static_cast<int>(timeoutMs);
-    if (count == 0) {
-        ::Sleep(timeoutMs);
-        return false;
-    }
-    int ready = ::WSAPoll(watched, count, timeout);
-    if (ready == SOCKET_ERROR) {
-        // The wait itself failed (a socket closed under it, say): let the
-        // time pass so no caller spins, then have it try the socket.
-        ::Sleep(timeoutMs);
-        return true;
-    }
-    return ready > 0;
-}
-
 }  // namespace
 
 bool SocketLibrary::acquire() {
@@ -132,8 +104,14 @@ bool setNoDelay(Socket s) {
                         sizeof on) == 0;
 }
 
-Socket acceptConnection(Socket listening) {
+Socket acceptConnection(Socket listening, bool* failed) {
     SOCKET s = ::accept(sock(listening), nullptr, nullptr);
+    if (failed != nullptr) {
+        int error = s == INVALID_SOCKET ? ::WSAGetLastError() : 0;
+        // A connection reset before it was accepted is not a failure.
+        *failed = s == INVALID_SOCKET && error != WSAEWOULDBLOCK && error != WSAECONNRESET &&
+                  error != WSAEINTR;
+    }
     if (s == INVALID_SOCKET) return kInvalidSocket;
     keepFromChildren(s);
     // An accepted socket inherits the listener's non-blocking mode on
@@ -202,18 +180,6 @@ bool localAddressText(Socket s, std::string& out) {
 
 void closeSocket(Socket s) {
     if (s != kInvalidSocket) ::closesocket(sock(s));
-}
-
-bool waitReadable(Socket s, std::uint32_t timeoutMs) {
-    return waitFor(s, kInvalidSocket, POLLRDNORM, timeoutMs);
-}
-
-bool waitWritable(Socket s, std::uint32_t timeoutMs) {
-    return waitFor(s, kInvalidSocket, POLLWRNORM, timeoutMs);
-}
-
-bool waitEitherReadable(Socket a, Socket b, std::uint32_t timeoutMs) {
-    return waitFor(a, b, POLLRDNORM, timeoutMs);
 }
 
 bool peerHasClosed(Socket s) {

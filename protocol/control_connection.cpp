@@ -14,8 +14,6 @@
 namespace kadrel {
 namespace {
 
-constexpr std::uint32_t kPollMs = 1;
-
 enum class Received {
     some,    // zero or more bytes; nothing more for now
     failed,  // an error other than would-block: treated as no data
@@ -118,12 +116,13 @@ Outcome emptyPass(ControlConnection& conn, Received received) {
     }
     // More lines are buffered (after a bare CR LF): no need to wait.
     if (conn.receiveBuffer.find('\n') != std::string::npos) return Outcome::refused;
-    // A socket in an error state is always "ready": sleep instead of spinning.
-    if (received == Received::failed) {
-        platform::sleepMs(kPollMs);
-    } else {
-        platform::waitReadable(conn.controlSocket, kPollMs);
-    }
+    // Until the client sends more, the idle time runs out, or stop. A socket
+    // in an error state is always "ready", so after a failed receive only the
+    // idle time (or stop) ends the wait.
+    platform::Socket watched =
+        received == Received::failed ? platform::kInvalidSocket : conn.controlSocket;
+    waitForSocket(conn.server, watched, platform::Interest::readable,
+                  timeLeft(conn.server.now(), conn.lastActivity, conn.server.timing.idleTimeoutMs));
     return Outcome::refused;
 }
 
@@ -168,6 +167,32 @@ int serve(ControlConnection& conn) {
     return conn.exitCode;
 }
 
+// The end of a control connection, after its last reply: the sending side
+// is shut down, so the client reads the end of the stream after every
+// reply, and what the client still sends is read and dropped until it
+// closes, for a short time at most (cut short by stop). Closing with unread
+// input would reset the connection, and a reset can destroy replies that
+// the client has not read yet (a 221 after pipelined commands, say).
+void closeGracefully(ServerObj& server, platform::Socket s) {
+    platform::shutdownSend(s);
+    const std::uint32_t start = server.now();
+    char discarded[kReceiveChunk];
+    while (true) {
+        platform::IoResult r = platform::receiveSome(s, discarded, sizeof discarded);
+        if (r.status == platform::IoStatus::ok) continue;
+        if (r.status != platform::IoStatus::wouldBlock) return;  // closed, or reset
+        std::uint32_t left = timeLeft(server.now(), start, server.timing.closeLingerMs);
+        if (left == 0) return;
+        if (waitForSocket(server, s, platform::Interest::readable, left) == Woken::stopping) {
+            // Drop what has arrived so far, then close at once.
+            while (platform::receiveSome(s, discarded, sizeof discarded).status ==
+                   platform::IoStatus::ok) {
+            }
+            return;
+        }
+    }
+}
+
 }  // namespace
 
 ControlConnection::~ControlConnection() = default;
@@ -175,14 +200,16 @@ ControlConnection::~ControlConnection() = default;
 int connectionMain(std::unique_ptr<ConnectionArgs> args) {
     // Nothing may escape a server thread: it would terminate the host. A
     // failure while serving this client ends this connection only.
+    int exitCode = kExitGreetingFailed;
     try {
         ControlConnection conn{.server = args->server, .controlSocket = args->controlSocket.get()};
-        return serve(conn);
+        exitCode = serve(conn);
     } catch (...) {
-        return kExitGreetingFailed;
     }
-    // args (with the control socket) is dropped here, after everything the
-    // connection owned.
+    // After everything the connection owned (its claim, its file) is gone.
+    closeGracefully(args->server, args->controlSocket.get());
+    return exitCode;
+    // args (with the control socket) is dropped here.
 }
 
 std::string takeLine(std::string& buffer) {

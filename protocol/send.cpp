@@ -6,12 +6,7 @@
 
 namespace kadrel {
 
-namespace {
-constexpr std::uint32_t kPollMs = 1;
-}
-
-SendResult sendAll(const ServerObj& server, platform::Socket s, const char* bytes,
-                   std::size_t count) {
+SendResult sendAll(ServerObj& server, platform::Socket s, const char* bytes, std::size_t count) {
     std::size_t sent = 0;
     std::uint32_t lastProgress = server.now();
     while (sent < count) {
@@ -22,20 +17,20 @@ SendResult sendAll(const ServerObj& server, platform::Socket s, const char* byte
             lastProgress = server.now();
             continue;
         }
-        if (isStopRequested(server) ||
-            hasElapsed(server.now(), lastProgress, server.timing.sendStallMs)) {
+        std::uint32_t left = timeLeft(server.now(), lastProgress, server.timing.sendStallMs);
+        if (left == 0 ||
+            waitForSocket(server, s, platform::Interest::writable, left) == Woken::stopping) {
             return SendResult::abandoned;
         }
-        platform::waitWritable(s, kPollMs);
     }
     return SendResult::sent;
 }
 
-SendResult sendText(const ServerObj& server, platform::Socket s, std::string_view text) {
+SendResult sendText(ServerObj& server, platform::Socket s, std::string_view text) {
     return sendAll(server, s, text.data(), text.size());
 }
 
-SendResult sendLine(const ServerObj& server, platform::Socket s, std::string_view text) {
+SendResult sendLine(ServerObj& server, platform::Socket s, std::string_view text) {
     std::string line;
     line.reserve(text.size() + 2);
     line.append(text).append("\r\n");

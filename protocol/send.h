@@ -18,13 +18,12 @@ enum class SendResult {
 
 // Sends exactly `count` bytes, waiting for the socket between attempts. A
 // peer that stops reading cannot hold the thread (and with it stop) forever.
-SendResult sendAll(const ServerObj& server, platform::Socket s, const char* bytes,
-                   std::size_t count);
+SendResult sendAll(ServerObj& server, platform::Socket s, const char* bytes, std::size_t count);
 
 // The text's bytes, no line end added.
-SendResult sendText(const ServerObj& server, platform::Socket s, std::string_view text);
+SendResult sendText(ServerObj& server, platform::Socket s, std::string_view text);
 
 // The text followed by CR LF, in one send.
-SendResult sendLine(const ServerObj& server, platform::Socket s, std::string_view text);
+SendResult sendLine(ServerObj& server, platform::Socket s, std::string_view text);
 
 }  // namespace kadrel

@@ -16,7 +16,6 @@
 namespace kadrel {
 namespace {
 
-constexpr std::uint32_t kPollMs = 1;
 // Listing lines go out in batches of about this size.
 constexpr std::size_t kListingBatchBytes = 64 * 1024;
 
@@ -137,12 +136,13 @@ const char* streamFile(ControlConnection& conn, platform::Socket data) {
             readIndex = static_cast<std::uint32_t>((readIndex + sent) % kStagingBufferBytes);
         }
 
-        if (sent > 0) {
-            lastProgress = conn.server.now();
-        } else if (hasElapsed(conn.server.now(), lastProgress, conn.server.timing.sendStallMs)) {
-            return replies::kWriteFailed;  // the client stopped reading
+        if (sent > 0) lastProgress = conn.server.now();
+        if (got == 0 && sent == 0) {
+            std::uint32_t left =
+                timeLeft(conn.server.now(), lastProgress, conn.server.timing.sendStallMs);
+            if (left == 0) return replies::kWriteFailed;  // the client stopped reading
+            waitForSocket(conn.server, data, platform::Interest::writable, left);
         }
-        if (got == 0 && sent == 0) platform::waitWritable(data, kPollMs);
     }
 }
 

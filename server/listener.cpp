@@ -12,7 +12,10 @@ namespace {
 using platform::Socket;
 using platform::UniqueSocket;
 
-constexpr std::uint32_t kIdlePassMs = 1;
+// A listening socket reported ready that yields nothing (accept failing, as
+// when the process is out of descriptors) is left out of the waits for this
+// long, so that it cannot turn the listener into a busy loop.
+constexpr std::uint32_t kAcceptRetryMs = 100;
 
 // Hands an accepted control connection to a thread of its own. If no thread
 // can be created the socket is closed (the arguments are dropped with the
@@ -22,28 +25,54 @@ void startControlConnection(ServerObj& server, UniqueSocket socket) {
     auto args = std::make_unique<ConnectionArgs>(ConnectionArgs{server, std::move(socket)});
     std::unique_ptr<ThreadHandle> handle;
     try {
-        handle = ThreadHandle::launch(
-            [args = std::move(args)]() mutable { connectionMain(std::move(args)); });
+        handle = ThreadHandle::launch(server.threadEnds, [args = std::move(args)]() mutable {
+            connectionMain(std::move(args));
+        });
     } catch (...) {
         return;
     }
     addThreadHandle(server, std::move(handle));
 }
 
-// One pass of the listener; true when it accepted anything.
-bool listenerPass(ServerObj& server, Socket controlListener) {
-    bool accepted = false;
-    UniqueSocket control(platform::acceptConnection(controlListener));
-    if (control.valid()) {
+// Starts a thread for every pending control connection. False when
+// accepting failed for another reason than nothing being pending.
+bool acceptControlConnections(ServerObj& server, Socket controlListener) {
+    bool failed = false;
+    while (!isStopRequested(server) && !failed) {
+        UniqueSocket control(platform::acceptConnection(controlListener, &failed));
+        if (!control.valid()) break;
         startControlConnection(server, std::move(control));
-        accepted = true;
     }
-    // The data port is accepted from only while a claim expects a data
-    // connection; until then clients wait in the backlog. A connection that
-    // nobody claims is closed here.
-    if (someoneExpectsData(server) && takePendingDataConnections(server)) accepted = true;
-    expireStaleWaiter(server);
-    return accepted;
+    return !failed;
+}
+
+void serveListeners(ServerObj& server, Socket controlListener, Socket dataListener) {
+    bool controlStalled = false;
+    bool dataStalled = false;
+    while (!isStopRequested(server)) {
+        // Cleared before looking, so that a claim released from here on
+        // leaves the wake-up signalled for the wait below.
+        server.listenerWake.clear();
+        // The data port is watched only while a claim expects a connection;
+        // until then clients wait in the backlog, which would otherwise end
+        // every wait at once.
+        bool expectsData = someoneExpectsData(server);
+        platform::Watch watches[] = {
+            {controlStalled ? platform::kInvalidSocket : controlListener},
+            {expectsData && !dataStalled ? dataListener : platform::kInvalidSocket},
+            {server.listenerWake.handle()},
+            {server.stopWake.handle()},
+        };
+        bool stalled = controlStalled || dataStalled;
+        controlStalled = dataStalled = false;
+        platform::waitForAny(watches, std::size(watches),
+                             stalled ? kAcceptRetryMs : platform::kNoTimeout);
+        if (watches[0].ready && !acceptControlConnections(server, controlListener)) {
+            controlStalled = true;
+        }
+        // A connection nobody claims is closed there.
+        if (watches[1].ready && !takePendingDataConnections(server)) dataStalled = true;
+    }
 }
 
 }  // namespace
@@ -52,22 +81,11 @@ void listenerMain(std::unique_ptr<ListenerArgs> args) {
     // Nothing may escape a server thread: it would terminate the host.
     try {
         ServerObj& server = args->server;
-        Socket controlListener = args->controlSocket.get();
-        Socket dataListener = args->dataSocket.get();
         {
             std::lock_guard guard(server.acceptLock);
-            server.dataListener = dataListener;
+            server.dataListener = args->dataSocket.get();
         }
-        while (true) {
-            if (!listenerPass(server, controlListener)) {
-                // The data socket is watched only while a claim expects a
-                // connection; otherwise its backlog would end every wait at once.
-                Socket watchedData =
-                    someoneExpectsData(server) ? dataListener : platform::kInvalidSocket;
-                platform::waitEitherReadable(controlListener, watchedData, kIdlePassMs);
-            }
-            if (isStopRequested(server)) break;
-        }
+        serveListeners(server, args->controlSocket.get(), args->dataSocket.get());
     } catch (...) {
     }
     // The sockets close with the arguments; nobody may accept from them then.

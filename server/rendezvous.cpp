@@ -1,14 +1,14 @@
 #include "server/rendezvous.h"
 
+#include <chrono>
 #include <mutex>
 
-#include "platform/clock.h"
 #include "server/server_obj.h"
 
 namespace kadrel {
 namespace {
 
-constexpr std::uint32_t kPollMs = 1;
+using ServerLock = std::unique_lock<std::recursive_mutex>;
 
 // Under the server's lock: the position of this very waiter, searched from
 // the back, or the end. A waiter pointer from an earlier hold of the lock is
@@ -46,6 +46,14 @@ bool tryRelease(ServerObj& server, DataWaiter& claim) {
         claim.released = true;
     }
     return claim.released;
+}
+
+// Under the server's lock: wakes the claims of an address, which may now be
+// released or served.
+void notifyAddress(ServerObj& server, const std::string& address) {
+    for (DataWaiter* waiter : server.dataWaiters) {
+        if (waiter->peerAddress == address) waiter->changed.notify_all();
+    }
 }
 
 // Whether the waiter is listed, released and still without a connection.
@@ -91,6 +99,7 @@ DataWaiter* removeDataWaiter(ServerObj& server, const DataWaiter* waiter) {
     if (it == server.dataWaiters.end()) return nullptr;
     DataWaiter* removed = *it;
     server.dataWaiters.erase(it);
+    notifyAddress(server, removed->peerAddress);  // a claim held back behind it may go on
     return removed;
 }
 
@@ -98,14 +107,18 @@ ClaimResult openDataClaim(ServerObj& server, platform::Socket controlSocket, Dat
     std::string address;
     if (!getPeerAddress(controlSocket, address)) return ClaimResult::noAddress;
     DataWaiter* mine = addDataWaiter(server, std::move(address), claim);
-    while (true) {
-        {
-            std::lock_guard guard(server.lock);
-            if (tryRelease(server, *mine)) return ClaimResult::opened;
+    ServerLock lock(server.lock);
+    // Stop first: once stop is requested, no reply may go out any more.
+    while (!isStopRequested(server)) {
+        if (tryRelease(server, *mine)) {
+            lock.unlock();
+            server.listenerWake.signal();  // a data connection is expected now
+            return ClaimResult::opened;
         }
-        if (isStopRequested(server)) return ClaimResult::stopping;
-        platform::sleepMs(kPollMs);
+        std::uint32_t left = timeLeft(server.now(), mine->stamp, server.timing.claimHoldMs);
+        mine->changed.wait_for(lock, std::chrono::milliseconds(left));
     }
+    return ClaimResult::stopping;
 }
 
 bool claimLostItsConnection(ServerObj& server, DataWaiter& claim) {
@@ -119,33 +132,25 @@ bool claimLostItsConnection(ServerObj& server, DataWaiter& claim) {
 }
 
 int waitForDataSocket(ServerObj& server, DataWaiter& waiter) {
+    int result = kServerStopping;
     {
-        std::lock_guard guard(server.lock);
+        ServerLock lock(server.lock);
         waiter.waiting = true;
         waiter.stamp = server.now();
-    }
-    int result = kServerStopping;
-    while (true) {
-        bool expired = true;
-        bool connected = false;
-        {
-            std::lock_guard guard(server.lock);
-            if (isRegistered(server, &waiter)) {
-                expired = waiter.expired;
-                connected = waiter.dataSocket.valid();
+        while (true) {
+            // Expiry first: a connection handed over after expiry is not used.
+            std::uint32_t left = timeLeft(server.now(), waiter.stamp, server.timing.waiterExpiryMs);
+            if (left == 0 || !isRegistered(server, &waiter)) {
+                result = kWaiterExpired;
+                break;
             }
+            if (waiter.dataSocket.valid()) {
+                result = kDataConnected;
+                break;
+            }
+            if (isStopRequested(server)) break;
+            waiter.changed.wait_for(lock, std::chrono::milliseconds(left));
         }
-        // Expiry first: a connection handed over after expiry is not used.
-        if (expired) {
-            result = kWaiterExpired;
-            break;
-        }
-        if (connected) {
-            result = kDataConnected;
-            break;
-        }
-        if (isStopRequested(server)) break;
-        platform::sleepMs(kPollMs);
     }
     endClaim(server, &waiter);
     return result;
@@ -168,6 +173,7 @@ bool offerDataConnection(ServerObj& server, platform::UniqueSocket& connection) 
     for (DataWaiter* waiter : server.dataWaiters) {
         if (waiter->peerAddress == address && waiter->released && !waiter->dataSocket.valid()) {
             waiter->dataSocket = std::move(connection);
+            notifyAddress(server, address);  // this claim, and those held back behind it
             return true;
         }
     }
@@ -176,26 +182,13 @@ bool offerDataConnection(ServerObj& server, platform::UniqueSocket& connection) 
 
 bool takePendingDataConnections(ServerObj& server) {
     std::lock_guard acceptGuard(server.acceptLock);
-    bool took = false;
-    while (server.dataListener != platform::kInvalidSocket) {
-        platform::UniqueSocket connection(platform::acceptConnection(server.dataListener));
+    bool failed = false;
+    while (server.dataListener != platform::kInvalidSocket && !failed) {
+        platform::UniqueSocket connection(platform::acceptConnection(server.dataListener, &failed));
         if (!connection.valid()) break;
         offerDataConnection(server, connection);  // closed here unless claimed
-        took = true;
     }
-    return took;
-}
-
-void expireStaleWaiter(ServerObj& server) {
-    std::lock_guard guard(server.lock);
-    auto& waiters = server.dataWaiters;
-    for (auto it = waiters.rbegin(); it != waiters.rend(); ++it) {
-        if ((*it)->waiting &&
-            hasElapsed(server.now(), (*it)->stamp, server.timing.waiterExpiryMs)) {
-            (*it)->expired = true;
-            break;
-        }
-    }
+    return !failed;
 }
 
 }  // namespace kadrel

@@ -19,9 +19,11 @@
 //   second transfer after one PASV) opens one under the same rule.
 //
 // A claim is owned by its control connection thread; the listener only
-// fills in its data connection and marks it expired.
+// fills in its data connection. A transfer that waits for its connection
+// longer than the server's waiter expiry gives up by itself.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -39,7 +41,9 @@ struct DataWaiter {
     std::uint32_t stamp = 0;            // when it was opened; then when its transfer began to wait
     bool released = false;              // may take the next data connection of its address
     bool waiting = false;               // a transfer command waits on it: it can expire
-    bool expired = false;               // set by the listener; never cleared
+    // Notified, under the server's lock, when its connection arrives, when an
+    // earlier claim of its address gets one or ends, and at stop.
+    std::condition_variable_any changed;
 };
 
 // Frees a waiter: takes it out of its server's list if it is still there,
@@ -53,7 +57,7 @@ using DataWaiterPtr = std::unique_ptr<DataWaiter, DataWaiterDeleter>;
 
 enum WaitResult : int {
     kDataConnected = 0,   // the waiter holds the data connection
-    kWaiterExpired = -1,  // or no longer registered
+    kWaiterExpired = -1,  // no connection within the expiry (or no longer registered)
     kServerStopping = -2,
 };
 
@@ -91,12 +95,9 @@ bool someoneExpectsData(ServerObj& server);
 // (false), who closes it.
 bool offerDataConnection(ServerObj& server, platform::UniqueSocket& connection);
 
-// Accepts every connection pending on the data port and offers each; true
-// when it took any.
+// Accepts every connection pending on the data port and offers each. False
+// when accepting failed for another reason than nothing being pending.
 bool takePendingDataConnections(ServerObj& server);
-
-// Marks at most one waiter that has waited too long as expired.
-void expireStaleWaiter(ServerObj& server);
 
 // Building blocks.
 bool getPeerAddress(platform::Socket s, std::string& out);

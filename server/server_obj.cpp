@@ -2,13 +2,12 @@
 
 #include "platform/clock.h"
 #include "server/listener.h"
+#include "server/rendezvous.h"
 
 namespace kadrel {
 namespace {
 
 using platform::UniqueSocket;
-
-constexpr std::uint32_t kStopPollMs = 1;
 
 // The registry: every live server object, in creation order, linked through
 // `next`. A plain mutex is constant-initialised, so it is ready before any
@@ -48,18 +47,30 @@ bool startLocked(ServerObj& server) {
     if (server.running) return true;
     platform::SocketLibrary library;
     if (!library.acquire()) return false;
+    if (!server.stopWake.open() || !server.listenerWake.open()) {
+        server.stopWake.close();
+        server.listenerWake.close();
+        return false;
+    }
     UniqueSocket control = listeningSocket(server.controlPort);
-    if (!control.valid()) return false;
-    UniqueSocket data = listeningSocket(server.dataPort);
-    if (!data.valid()) return false;
+    UniqueSocket data = control.valid() ? listeningSocket(server.dataPort) : UniqueSocket();
+    if (!data.valid()) {
+        server.stopWake.close();
+        server.listenerWake.close();
+        return false;
+    }
     auto args =
         std::make_unique<ListenerArgs>(ListenerArgs{server, std::move(control), std::move(data)});
     std::unique_ptr<ThreadHandle> listener;
     try {
-        listener = ThreadHandle::launch(
-            [args = std::move(args)]() mutable { listenerMain(std::move(args)); });
+        listener = ThreadHandle::launch(server.threadEnds, [args = std::move(args)]() mutable {
+            listenerMain(std::move(args));
+        });
     } catch (...) {
-        return false;  // no thread: nothing recorded, the sockets went with the arguments
+        // No thread: nothing recorded, the sockets went with the arguments.
+        server.stopWake.close();
+        server.listenerWake.close();
+        return false;
     }
     addThreadHandle(server, std::move(listener));
     server.socketLibrary = std::move(library);
@@ -75,17 +86,31 @@ bool finishStopIfIdle(ServerObj& server) {
     std::lock_guard guard(server.lock);
     if (!server.threads.empty()) return false;
     server.running = false;
+    server.stopWake.close();
+    server.listenerWake.close();
     server.socketLibrary.release();
     server.stopRequested.store(false, std::memory_order_release);
     return true;
 }
 
+// Ends every wait of the server's threads: their socket waits watch the
+// stop wake-up, the rendezvous waits are notified one by one. Both happen
+// under the lock after the flag is set, so a thread that has not begun to
+// wait yet sees the flag first.
+void wakeEveryThread(ServerObj& server) {
+    std::lock_guard guard(server.lock);
+    if (server.stopWake.isOpen()) server.stopWake.signal();
+    for (DataWaiter* waiter : server.dataWaiters) waiter->changed.notify_all();
+}
+
 void stopServer(ServerObj& server) {
     server.stopRequested.store(true, std::memory_order_release);
-    reapFinishedThreads(server);
-    while (!finishStopIfIdle(server)) {
-        platform::sleepMs(kStopPollMs);
+    wakeEveryThread(server);
+    while (true) {
+        std::uint64_t ends = server.threadEnds.count();
         reapFinishedThreads(server);
+        if (finishStopIfIdle(server)) return;
+        server.threadEnds.waitPast(ends);  // the next thread to end
     }
 }
 
@@ -93,6 +118,15 @@ void stopServer(ServerObj& server) {
 
 std::uint32_t ServerObj::now() const {
     return platform::tickCount() + timing.tickOffset;
+}
+
+Woken waitForSocket(ServerObj& server, platform::Socket s, platform::Interest interest,
+                    std::uint32_t timeoutMs) {
+    if (isStopRequested(server)) return Woken::stopping;
+    platform::Watch watches[] = {{s, interest}, {server.stopWake.handle()}};
+    if (!platform::waitForAny(watches, 2, timeoutMs)) return Woken::timedOut;
+    if (watches[1].ready || isStopRequested(server)) return Woken::stopping;
+    return Woken::ready;
 }
 
 bool isStopRequested(const ServerObj& server) {

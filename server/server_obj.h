@@ -9,6 +9,7 @@
 #include <mutex>
 
 #include "platform/net.h"
+#include "platform/wait.h"
 #include "server/accounts.h"
 #include "server/thread_handle.h"
 
@@ -33,6 +34,11 @@ struct Timing {
     // bound still covers a lost SYN retransmitted once or twice (1 s and 3 s
     // on common systems) before pairing falls back to arrival order.
     std::uint32_t claimHoldMs = 5000;
+    // After its last reply a control connection discards what the client
+    // still sends, for at most this long, before it closes: closing with
+    // unread input would reset the connection and could destroy replies
+    // the client has not read yet.
+    std::uint32_t closeLingerMs = 1000;
     // Added to every tick a server reads. Lets tests run a server across the
     // point where the 32-bit tick counter wraps.
     std::uint32_t tickOffset = 0;
@@ -64,6 +70,13 @@ struct ServerObj {
     // the listener: on Windows the last WSACleanup of a process closes every
     // socket in it, connections still being served included.
     platform::SocketLibrary socketLibrary;
+    // Open from a successful start until stop has seen every thread end.
+    // stopWake is signalled by stop and ends every socket wait of the
+    // server's threads; listenerWake tells the listener that a claim now
+    // expects a data connection.
+    platform::WakeUp stopWake;
+    platform::WakeUp listenerWake;
+    ThreadEnds threadEnds;  // every server thread records its end here
     ServerObj* next = nullptr;
     Timing timing;
 
@@ -76,6 +89,25 @@ struct ServerObj {
 constexpr bool hasElapsed(std::uint32_t now, std::uint32_t since, std::uint32_t limitMs) {
     return static_cast<std::uint32_t>(now - since) > limitMs;
 }
+
+// Milliseconds from `now` until `limitMs` will have elapsed since `since`
+// (strictly more, as hasElapsed counts), or 0 when they have.
+constexpr std::uint32_t timeLeft(std::uint32_t now, std::uint32_t since, std::uint32_t limitMs) {
+    std::uint32_t passed = now - since;
+    return passed > limitMs ? 0 : limitMs - passed + 1;
+}
+
+enum class Woken {
+    ready,     // the socket is ready (or in an error state)
+    stopping,  // stop was requested
+    timedOut,
+};
+
+// Blocks until the socket is ready for `interest`, stop is requested, or
+// timeoutMs pass. An invalid socket is not watched: the wait then ends only
+// at stop or at the timeout.
+Woken waitForSocket(ServerObj& server, platform::Socket s, platform::Interest interest,
+                    std::uint32_t timeoutMs);
 
 // Registry and exported operations. Each takes a handle that may be stale or
 // foreign; only newServerObj can fail with a null result.

@@ -216,6 +216,30 @@ TEST_F(IdleTimeoutAcrossWrap, NeitherFiresEarlyNorStopsFiring) {
     EXPECT_TRUE(client.waitForClose(10000));
 }
 
+// A client that pipelines commands past QUIT and reads slowly: the server
+// must not close while those commands are unread, since the reset that
+// follows would destroy replies still on their way, the 221 among them.
+TEST_F(ControlConnectionTest, InputAfterQuitDoesNotCostTheRepliesBeforeIt) {
+    std::string expected;
+    for (int i = 0; i < 400; ++i) expected += "200 NOOP ok.\r\n";
+    expected += "221 Goodbye.\r\n";
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        test::TestClient client;
+        connect(client, 4096);
+        ASSERT_EQ(client.command("USER alice"), kPasswordRequired);
+        ASSERT_EQ(client.command("PASS secret"), kLoggedIn);
+        std::string burst;
+        for (int i = 0; i < 400; ++i) burst += "NOOP\r\n";
+        burst += "QUIT\r\n";
+        for (int i = 0; i < 4000; ++i) burst += "NOOP\r\n";
+        ASSERT_TRUE(client.send(burst));
+        std::string received = client.readAll(10000);
+        EXPECT_EQ(received.size(), expected.size());
+        EXPECT_TRUE(received == expected);
+    }
+}
+
 // The receive buffer of a client that stops reading. With it, and with
 // unknown commands that get 68-byte replies, some tens of thousands of
 // commands back the replies up: a loopback connection buffers megabytes,
