@@ -55,10 +55,14 @@ struct Watch {
     bool ready = false;  // set by waitForAny
 };
 
+// The most sockets one wait watches.
+inline constexpr std::size_t kMaxWatches = 8;
+
 // Blocks until at least one watched socket is ready or timeoutMs have
 // passed (never, for kNoTimeout), and marks the ready ones. A socket in an
 // error state counts as ready, so a caller must act on it (try it, or stop
-// watching it) before it waits again. False when nothing is ready.
+// watching it) before it waits again. False when nothing is ready. At most
+// kMaxWatches entries.
 bool waitForAny(Watch* watches, std::size_t count, std::uint32_t timeoutMs);
 
 }  // namespace kadrel::platform

@@ -5,7 +5,6 @@
 
 #include <cerrno>
 #include <climits>
-#include <vector>
 
 #include "platform/clock.h"
 #include "platform/wait.h"
@@ -66,13 +65,14 @@ void WakeUp::clear() {
 }
 
 bool waitForAny(Watch* watches, std::size_t count, std::uint32_t timeoutMs) {
-    std::vector<pollfd> polled;
-    polled.reserve(count);
+    pollfd polled[kMaxWatches] = {};
+    std::size_t used = 0;
+    if (count > kMaxWatches) count = kMaxWatches;
     for (std::size_t i = 0; i < count; ++i) {
         watches[i].ready = false;
         if (watches[i].socket == kInvalidSocket) continue;
         short events = watches[i].interest == Interest::readable ? POLLIN : POLLOUT;
-        polled.push_back({fd(watches[i].socket), events, 0});
+        polled[used++] = {fd(watches[i].socket), events, 0};
     }
     std::uint32_t start = tickCount();
     while (true) {
@@ -82,7 +82,7 @@ bool waitForAny(Watch* watches, std::size_t count, std::uint32_t timeoutMs) {
             std::uint32_t left = passed >= timeoutMs ? 0 : timeoutMs - passed;
             timeout = left > INT_MAX ? INT_MAX : static_cast<int>(left);
         }
-        int ready = ::poll(polled.data(), polled.size(), timeout);
+        int ready = ::poll(polled, used, timeout);
         if (ready < 0 && errno == EINTR) continue;
         if (ready <= 0) return false;
         break;

@@ -3,7 +3,6 @@
 // wake-ups together. No latency depends on Sleep or the timer tick: WSAPoll
 // returns as soon as something is ready.
 #include <climits>
-#include <vector>
 
 #include "platform/clock.h"
 #include "platform/wait.h"
@@ -69,17 +68,18 @@ void WakeUp::clear() {
 // priority data bits, so only POLLRDNORM or POLLWRNORM is asked for; errors
 // and hang-ups are reported in revents regardless.
 bool waitForAny(Watch* watches, std::size_t count, std::uint32_t timeoutMs) {
-    std::vector<WSAPOLLFD> polled;
-    polled.reserve(count);
+    WSAPOLLFD polled[kMaxWatches] = {};
+    std::size_t used = 0;
+    if (count > kMaxWatches) count = kMaxWatches;
     for (std::size_t i = 0; i < count; ++i) {
         watches[i].ready = false;
         if (watches[i].socket == kInvalidSocket) continue;
         WSAPOLLFD entry{};
         entry.fd = sock(watches[i].socket);
         entry.events = watches[i].interest == Interest::readable ? POLLRDNORM : POLLWRNORM;
-        polled.push_back(entry);
+        polled[used++] = entry;
     }
-    if (polled.empty()) {
+    if (used == 0) {
         // Nothing to watch: only the time can pass.
         if (timeoutMs != kNoTimeout) ::Sleep(timeoutMs);
         return false;
@@ -87,7 +87,7 @@ bool waitForAny(Watch* watches, std::size_t count, std::uint32_t timeoutMs) {
     int timeout = timeoutMs == kNoTimeout ? -1
                   : timeoutMs > INT_MAX   ? INT_MAX
                                           : static_cast<int>(timeoutMs);
-    int ready = ::WSAPoll(polled.data(), static_cast<ULONG>(polled.size()), timeout);
+    int ready = ::WSAPoll(polled, static_cast<ULONG>(used), timeout);
     if (ready == SOCKET_ERROR) {
         // The wait itself failed (a socket closed under it, say). Report
         // every socket as ready, so that the caller tries them and sees the
