@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #endif
 
+#include "platform/clock.h"
 #include "protocol/transfers.h"
 #include "tests/support/ftp_session.h"
 
@@ -273,6 +274,24 @@ TEST_F(StalledDataReader, ADownloadNobodyReadsEndsWith426) {
     startHugeRetr(tree, client, data);  // and never read again
     EXPECT_EQ(client.readLine(10000), "426 Failure writing network stream.\r\n");
     EXPECT_EQ(client.command("NOOP"), "200 NOOP ok.\r\n");
+}
+
+class StalledDataReaderAcrossWrap : public TransfersTest {
+  protected:
+    // The server's ticks wrap about when the download stalls.
+    static Timing shortStallNearWrap() {
+        Timing timing;
+        timing.sendStallMs = 300;
+        timing.tickOffset = 0u - platform::tickCount() - 150u;
+        return timing;
+    }
+    StalledDataReaderAcrossWrap() : TransfersTest(shortStallNearWrap()) {}
+};
+
+TEST_F(StalledDataReaderAcrossWrap, TheStallBoundStillRunsOut) {
+    test::TestClient data;
+    startHugeRetr(tree, client, data);
+    EXPECT_EQ(client.readLine(10000), "426 Failure writing network stream.\r\n");
 }
 
 // A listing far larger than the socket buffers of a server and a client

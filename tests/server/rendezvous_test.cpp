@@ -238,6 +238,31 @@ TEST_F(RendezvousAcrossWrap, AFreshWaiterDoesNotExpire) {
     EXPECT_EQ(client.readLine(), kListingSent);
 }
 
+class ShortTimersAcrossWrap : public RendezvousTest {
+  protected:
+    // The server's ticks wrap 100 ms after the start.
+    static Timing shortNearWrap() {
+        Timing timing;
+        timing.tickOffset = 0u - platform::tickCount() - 100u;
+        timing.waiterExpiryMs = 400;
+        timing.claimHoldMs = 400;
+        return timing;
+    }
+    ShortTimersAcrossWrap() : RendezvousTest(shortNearWrap()) {}
+};
+
+// Both bounds still run out when the counter wraps while they run: the
+// claim hold of a second PASV, and the expiry of a waiter never served.
+TEST_F(ShortTimersAcrossWrap, TheClaimHoldAndTheExpiryRunOut) {
+    test::TestClient second;
+    ASSERT_TRUE(test::logIn(second, server.controlPort()));
+    listWithoutData(client);
+    ASSERT_EQ(client.readLine(), kOpeningListing);
+    ASSERT_TRUE(second.send("PASV\r\n"));
+    EXPECT_NE(test::TestClient::passivePort(second.readLine(10000)), 0);
+    EXPECT_EQ(client.readLine(10000), test::kNoDataConnection);
+}
+
 // Clients often open the data connection right after PASV and close it
 // when the transfer command is refused. Such a connection, still in the
 // backlog, must not be handed to the next transfer.
