@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds kadrel and runs every check: the native suite, the same suite under
 # ThreadSanitizer and AddressSanitizer, the export table of the shared
-# library; then the Windows DLL (64 and 32-bit, cross-compiled with
+# library, and hosts built against an installed copy (CMake package and
+# pkg-config); then the Windows DLL (64 and 32-bit, cross-compiled with
 # MinGW-w64), its export and import tables, and the suite and two host
 # programs under Wine. Installs what a fresh Debian machine lacks (needs root
 # for that). Ends non-zero on the first failure and prints how long each
@@ -43,6 +44,8 @@ install_missing() {
     command -v x86_64-w64-mingw32-g++-posix >/dev/null || missing+=(g++-mingw-w64-x86-64)
     command -v i686-w64-mingw32-g++-posix >/dev/null || missing+=(g++-mingw-w64-i686)
     [ -f /usr/src/googletest/CMakeLists.txt ] || missing+=(googletest)
+    command -v cc >/dev/null || missing+=(gcc)
+    command -v pkg-config >/dev/null || missing+=(pkg-config)
     command -v wine >/dev/null || missing+=(wine)
     [ -x /usr/lib/wine/wine64 ] || command -v wine64 >/dev/null || missing+=(wine64)
     if [ ${#missing[@]} -gt 0 ]; then
@@ -112,11 +115,96 @@ run_under_wine() {
             timeout 900 wine "$@")
 }
 
+fail() {
+    echo "$*" >&2
+    exit 1
+}
+
+# install_into <build folder> <prefix> [objdump]: a fresh, stripped install,
+# which must hold no debug information.
+install_into() {
+    local build=$1 prefix=$2 objdump=${3:-objdump} file
+    rm -rf "$prefix"
+    cmake --install "$build" --prefix "$prefix" --strip >/dev/null
+    for file in "$prefix"/bin/* "$prefix"/lib/*.so.*; do
+        [ -f "$file" ] && ! [ -L "$file" ] || continue
+        if "$objdump" -h "$file" | grep -q '\.debug_'; then
+            fail "$file: debug information left after --strip"
+        fi
+    done
+}
+
+# expect_files <prefix> <path>...: each path exists under the prefix.
+expect_files() {
+    local prefix=$1 path
+    shift
+    for path in "$@"; do
+        [ -e "$prefix/$path" ] || fail "not installed: $prefix/$path"
+    done
+}
+
+# build_installed_host <folder> <cmake options...>: tests/install, a project
+# that finds kadrel with find_package and links kadrel::kadrel.
+build_installed_host() {
+    local dir=$1
+    shift
+    rm -rf "$dir"
+    cmake -S "$root/tests/install" -B "$dir" -G "Unix Makefiles" "$@" >/dev/null
+    cmake --build "$dir" -- --no-print-directory >/dev/null
+}
+
+# check_linux_install <prefix>: installs build/ there, then builds and runs
+# hosts the way other projects would: through find_package(kadrel), through
+# a plain cc line with pkg-config.
+check_linux_install() {
+    local prefix=$1 soname found flags
+    install_into "$root/build" "$prefix"
+    expect_files "$prefix" include/kadrel.h lib/libkadrel.so lib/libkadrel.so.1 \
+        "lib/libkadrel.so.$version" bin/kadrel-sample lib/cmake/kadrel/kadrelConfig.cmake \
+        lib/cmake/kadrel/kadrelConfigVersion.cmake lib/pkgconfig/kadrel.pc
+    soname=$(readelf -d "$prefix/lib/libkadrel.so.$version" | sed -n 's/.*(SONAME).*\[\(.*\)\]/\1/p')
+    [ "$soname" = "libkadrel.so.${version%%.*}" ] || fail "SONAME is '$soname'"
+    # The installed sample finds the installed library by itself.
+    found=$(env -u LD_LIBRARY_PATH ldd "$prefix/bin/kadrel-sample" | awk -v so="$soname" '$1 == so { print $3 }')
+    [ -n "$found" ] && [ "$(realpath "$found")" = "$(realpath "$prefix/lib/$soname")" ] ||
+        fail "the installed kadrel-sample does not find $prefix/lib/$soname (found '$found')"
+
+    build_installed_host "$scratch/host-cmake" -DCMAKE_PREFIX_PATH="$prefix"
+    "$scratch/host-cmake/installed_host"
+    # A host that asks for the next major version is refused, for its version.
+    rm -rf "$scratch/host-cmake-next"
+    if cmake -S "$root/tests/install" -B "$scratch/host-cmake-next" -DCMAKE_PREFIX_PATH="$prefix" \
+        -DKADREL_WANTED=$((${version%%.*} + 1)) >"$scratch/host-cmake-next.log" 2>&1; then
+        fail "find_package(kadrel $((${version%%.*} + 1))) accepted kadrel $version"
+    fi
+    grep -q "version: $version" "$scratch/host-cmake-next.log" ||
+        fail "find_package failed for another reason: $(cat "$scratch/host-cmake-next.log")"
+
+    [ "$(PKG_CONFIG_PATH="$prefix/lib/pkgconfig" pkg-config --modversion kadrel)" = "$version" ] ||
+        fail "kadrel.pc does not say version $version"
+    flags=$(PKG_CONFIG_PATH="$prefix/lib/pkgconfig" pkg-config --cflags --libs kadrel)
+    # shellcheck disable=SC2086 # the flags are meant to split into words
+    cc "$root/tests/c_host.c" $flags -o "$scratch/host-pkg-config"
+    readelf -d "$scratch/host-pkg-config" | awk '/\(NEEDED\)/ { print $NF }' | grep -qxF "[$soname]" ||
+        fail "the pkg-config host does not record $soname"
+    LD_LIBRARY_PATH="$prefix/lib" "$scratch/host-pkg-config"
+    printf 'installed libkadrel.so.%s (stripped): %s bytes\n' "$version" \
+        "$(stat -c %s "$prefix/lib/libkadrel.so.$version")"
+}
+
+# The project's version, and a scratch folder for installs and their hosts.
+version=$(sed -n 's/^project(kadrel VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
+scratch="$root/build-install"
+mkdir -p "$scratch"
+
 install_missing
 
 step "native build and tests"
 build_and_test build
 check_linux_exports
+
+step "install (Linux): CMake package, pkg-config"
+check_linux_install "$scratch/linux"
 
 step "ThreadSanitizer"
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
