@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # Builds kadrel and runs every check: the native suite, the same suite under
 # ThreadSanitizer and AddressSanitizer, the export table of the shared
-# library, and hosts built against an installed copy (CMake package and
-# pkg-config); then the Windows DLL (64 and 32-bit, cross-compiled with
-# MinGW-w64), its export and import tables, and the suite and two host
-# programs under Wine. Installs what a fresh Debian machine lacks (needs root
-# for that). Ends non-zero on the first failure and prints how long each
-# phase took.
+# library, and hosts built against an installed copy (CMake package,
+# pkg-config, Python ctypes); then the Windows DLL (64 and 32-bit,
+# cross-compiled with MinGW-w64), its export and import tables, and the
+# suite and two host programs under Wine. Installs what a fresh Debian
+# machine lacks (needs root for that). Ends non-zero on the first failure and
+# prints how long each phase took.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -155,7 +155,7 @@ build_installed_host() {
 
 # check_linux_install <prefix>: installs build/ there, then builds and runs
 # hosts the way other projects would: through find_package(kadrel), through
-# a plain cc line with pkg-config.
+# a plain cc line with pkg-config, and the Python host of the README.
 check_linux_install() {
     local prefix=$1 soname found flags
     install_into "$root/build" "$prefix"
@@ -188,6 +188,8 @@ check_linux_install() {
     readelf -d "$scratch/host-pkg-config" | awk '/\(NEEDED\)/ { print $NF }' | grep -qxF "[$soname]" ||
         fail "the pkg-config host does not record $soname"
     LD_LIBRARY_PATH="$prefix/lib" "$scratch/host-pkg-config"
+
+    timeout 300 python3 "$root/tests/readme_example_test.py" "$root/README.md" "$prefix/lib"
     printf 'installed libkadrel.so.%s (stripped): %s bytes\n' "$version" \
         "$(stat -c %s "$prefix/lib/libkadrel.so.$version")"
 }
@@ -203,7 +205,7 @@ step "native build and tests"
 build_and_test build
 check_linux_exports
 
-step "install (Linux): CMake package, pkg-config"
+step "install (Linux): CMake package, pkg-config, Python ctypes"
 check_linux_install "$scratch/linux"
 
 step "ThreadSanitizer"
