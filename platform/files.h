@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/net.h"
+
 namespace kadrel::platform {
 
 // The separator of local paths: '\\' on Windows, '/' elsewhere.
@@ -79,13 +81,14 @@ class ReadOnlyFile {
 
     // The file's size now, or -1 when it cannot be read.
     std::int64_t size();
-    // Moves the read position; false on failure.
-    bool seek(std::int64_t offset);
-    // Reads up to `count` bytes; false on a read error. `got` 0 with true is
-    // the end of the file.
-    bool read(void* buffer, std::uint32_t count, std::uint32_t& got);
+    // Reads up to `count` bytes from `offset` on; false on a read error.
+    // `got` 0 with true: the file ends at or before `offset`.
+    bool readAt(std::int64_t offset, void* buffer, std::uint32_t count, std::uint32_t& got);
 
   private:
+    friend IoResult sendFileSome(Socket s, ReadOnlyFile& file, std::int64_t offset,
+                                 std::size_t count);
+
 #ifdef _WIN32
     void* handle_ = nullptr;  // INVALID_HANDLE_VALUE is kept as null
 #else

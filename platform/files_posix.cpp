@@ -139,14 +139,11 @@ std::int64_t ReadOnlyFile::size() {
     return static_cast<std::int64_t>(info.st_size);
 }
 
-bool ReadOnlyFile::seek(std::int64_t offset) {
-    return fd_ >= 0 && ::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) >= 0;
-}
-
-bool ReadOnlyFile::read(void* buffer, std::uint32_t count, std::uint32_t& got) {
+bool ReadOnlyFile::readAt(std::int64_t offset, void* buffer, std::uint32_t count,
+                          std::uint32_t& got) {
     got = 0;
     while (true) {
-        ssize_t n = ::read(fd_, buffer, count);
+        ssize_t n = ::pread(fd_, buffer, count, static_cast<off_t>(offset));
         if (n >= 0) {
             got = static_cast<std::uint32_t>(n);
             return true;

@@ -140,19 +140,19 @@ std::int64_t ReadOnlyFile::size() {
     return static_cast<std::int64_t>(size.QuadPart);
 }
 
-bool ReadOnlyFile::seek(std::int64_t offset) {
-    LARGE_INTEGER distance{};
-    distance.QuadPart = offset;
-    return handle_ != nullptr &&
-           ::SetFilePointerEx(static_cast<HANDLE>(handle_), distance, nullptr, FILE_BEGIN) != FALSE;
-}
-
-bool ReadOnlyFile::read(void* buffer, std::uint32_t count, std::uint32_t& got) {
+bool ReadOnlyFile::readAt(std::int64_t offset, void* buffer, std::uint32_t count,
+                          std::uint32_t& got) {
     got = 0;
+    if (handle_ == nullptr || offset < 0) return false;
+    // On a handle opened for synchronous use, an OVERLAPPED record only
+    // carries the offset: the call still completes before it returns.
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(static_cast<std::uint64_t>(offset));
+    at.OffsetHigh = static_cast<DWORD>(static_cast<std::uint64_t>(offset) >> 32);
     DWORD n = 0;
-    if (handle_ == nullptr ||
-        !::ReadFile(static_cast<HANDLE>(handle_), buffer, count, &n, nullptr)) {
-        return false;
+    if (!::ReadFile(static_cast<HANDLE>(handle_), buffer, count, &n, &at)) {
+        // Reading at or past the end this way fails instead of giving 0.
+        return ::GetLastError() == ERROR_HANDLE_EOF;
     }
     got = n;
     return true;

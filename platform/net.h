@@ -61,7 +61,8 @@ enum class IoStatus {
     ok,          // count bytes moved (at least one)
     wouldBlock,  // nothing can move now
     closed,      // receive only: the peer ended the stream
-    failed,      // any other error
+    failed,      // any other error (of the socket, for sendFileSome)
+    readFailed,  // sendFileSome only: the file has no byte at the offset or cannot be read there
 };
 
 struct IoResult {
@@ -104,6 +105,23 @@ Socket connectTo(const char* address, std::uint16_t port, const char* localAddre
 
 IoResult sendSome(Socket s, const void* bytes, std::size_t count);
 IoResult receiveSome(Socket s, void* buffer, std::size_t capacity);
+
+class ReadOnlyFile;
+
+// Sends up to `count` bytes of the file from `offset` on, without waiting
+// for the socket and without a buffer of the caller's: ok with the bytes
+// sent, wouldBlock, failed (the socket), or readFailed (the file ends at or
+// before `offset`, which for a file of known size means it shrank, or a read
+// error). Linux sends from the page cache itself (sendfile); elsewhere, and
+// for files the kernel cannot send that way, sendFileByCopy does it. Bytes
+// past those sent are read again by the next call: a partial send loses
+// nothing.
+IoResult sendFileSome(Socket s, ReadOnlyFile& file, std::int64_t offset, std::size_t count);
+
+// The portable way: reads at most kFileCopyBytes at `offset` into a buffer on
+// the stack and sends what the socket takes of them.
+inline constexpr std::size_t kFileCopyBytes = 64 * 1024;
+IoResult sendFileByCopy(Socket s, ReadOnlyFile& file, std::int64_t offset, std::size_t count);
 
 // Dotted-quad texts of the remote and local IPv4 address of a connection.
 bool peerAddressText(Socket s, std::string& out);

@@ -1,4 +1,7 @@
-// The parts of the socket holders that are the same on every system.
+// The parts of the socket layer that are the same on every system.
+#include <algorithm>
+
+#include "platform/files.h"
 #include "platform/net.h"
 
 namespace kadrel::platform {
@@ -19,6 +22,14 @@ UniqueSocket& UniqueSocket::operator=(UniqueSocket&& other) noexcept {
 void UniqueSocket::reset(Socket s) {
     Socket old = std::exchange(socket_, s);
     if (old != kInvalidSocket) closeSocket(old);
+}
+
+IoResult sendFileByCopy(Socket s, ReadOnlyFile& file, std::int64_t offset, std::size_t count) {
+    char buffer[kFileCopyBytes];
+    auto amount = static_cast<std::uint32_t>(std::min(count, sizeof buffer));
+    std::uint32_t got = 0;
+    if (!file.readAt(offset, buffer, amount, got) || got == 0) return {IoStatus::readFailed, 0};
+    return sendSome(s, buffer, got);
 }
 
 }  // namespace kadrel::platform

@@ -4,13 +4,18 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <sys/sendfile.h>
+#endif
 
 #include <cerrno>
 #include <climits>
 #include <cstring>
 
+#include "platform/files.h"
 #include "platform/net.h"
 
 namespace kadrel::platform {
@@ -66,6 +71,51 @@ bool waitFor(Socket a, Socket b, short events, std::uint32_t timeoutMs) {
     int ready = ::poll(watched, count, static_cast<int>(timeoutMs));
     return ready > 0;
 }
+
+#ifdef __linux__
+// sendfile takes no MSG_NOSIGNAL, so a connection the peer has reset would
+// raise SIGPIPE, whose default action ends the host process. The signal is
+// held back for this thread during the call, and the one the call raised is
+// taken before it is let go again.
+class SigpipeHeld {
+  public:
+    SigpipeHeld() {
+        ::sigemptyset(&pipe_);
+        ::sigaddset(&pipe_, SIGPIPE);
+        sigset_t pending;
+        ::sigpending(&pending);
+        wasPending_ = ::sigismember(&pending, SIGPIPE) == 1;
+        ::pthread_sigmask(SIG_BLOCK, &pipe_, &previous_);
+    }
+    ~SigpipeHeld() { ::pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+    SigpipeHeld(const SigpipeHeld&) = delete;
+    SigpipeHeld& operator=(const SigpipeHeld&) = delete;
+
+    // After EPIPE: takes the signal the call raised (one already pending
+    // before belongs to someone else).
+    void discardRaised() {
+        if (wasPending_) return;
+        timespec none{};
+        while (::sigtimedwait(&pipe_, nullptr, &none) < 0 && errno == EINTR) {
+        }
+    }
+
+  private:
+    sigset_t pipe_;
+    sigset_t previous_;
+    bool wasPending_ = false;
+};
+
+// Errors of sendfile that come from reading the file, not from the socket.
+bool isReadError(int error) {
+    return error == EIO || error == EOVERFLOW || error == ESPIPE || error == ENXIO;
+}
+
+// Errors of sendfile for a file that the kernel cannot send by itself.
+bool needsCopy(int error) {
+    return error == EINVAL || error == ENOSYS || error == EOPNOTSUPP;
+}
+#endif
 
 }  // namespace
 
@@ -162,6 +212,27 @@ IoResult sendSome(Socket s, const void* bytes, std::size_t count) {
     if (n > 0) return {IoStatus::ok, static_cast<std::size_t>(n)};
     if (n == 0) return {IoStatus::wouldBlock, 0};
     return {wouldBlock(errno) ? IoStatus::wouldBlock : IoStatus::failed, 0};
+}
+
+IoResult sendFileSome(Socket s, ReadOnlyFile& file, std::int64_t offset, std::size_t count) {
+#ifdef __linux__
+    off_t from = static_cast<off_t>(offset);
+    ssize_t n = 0;
+    int error = 0;
+    {
+        SigpipeHeld held;
+        n = ::sendfile(fd(s), file.fd_, &from, count);
+        error = errno;
+        if (n < 0 && error == EPIPE) held.discardRaised();
+    }
+    if (n > 0) return {IoStatus::ok, static_cast<std::size_t>(n)};
+    if (n == 0) return {IoStatus::readFailed, 0};  // nothing left at the offset
+    if (wouldBlock(error)) return {IoStatus::wouldBlock, 0};
+    if (needsCopy(error)) return sendFileByCopy(s, file, offset, count);
+    return {isReadError(error) ? IoStatus::readFailed : IoStatus::failed, 0};
+#else
+    return sendFileByCopy(s, file, offset, count);
+#endif
 }
 
 IoResult receiveSome(Socket s, void* buffer, std::size_t capacity) {

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cctype>
 #include <limits>
-#include <memory>
 
 #include "protocol/replies.h"
 #include "protocol/send.h"
@@ -73,56 +72,34 @@ ListingSent sendListing(ControlConnection& conn, platform::Socket data,
     return ListingSent::all;
 }
 
-// Streams the open download file from the restart offset through a ring
-// buffer: reads of at most 512 KiB fill it, non-blocking sends drain it, so
-// reading ahead overlaps with a slow client. Returns the final reply.
+// Streams the open download file from the restart offset to the size it had
+// when the transfer began. The platform moves the bytes from the file to the
+// socket without a buffer of ours, so a download holds no memory of its own
+// however far the file reads ahead of a slow client. Returns the final reply.
 const char* streamFile(ControlConnection& conn, platform::Socket data) {
     platform::ReadOnlyFile& file = conn.downloadFile;
     const std::int64_t size = file.size();
     std::int64_t position = conn.restartOffset;
-    file.seek(position);
-    auto buffer = std::make_unique<char[]>(kStagingBufferBytes);
-    std::uint32_t readIndex = 0;
-    std::uint32_t pending = 0;
     std::uint32_t lastProgress = conn.server.now();
     while (true) {
         if (isStopRequested(conn.server)) return replies::kFileSent;
-        if (position >= size && pending == 0) return replies::kFileSent;
+        if (position >= size) return replies::kFileSent;
 
-        // Read into the free space that follows the pending bytes.
-        std::uint32_t writeIndex = (readIndex + pending) % kStagingBufferBytes;
-        std::uint32_t free = pending == kStagingBufferBytes ? 0
-                             : writeIndex >= readIndex      ? kStagingBufferBytes - writeIndex
-                                                            : readIndex - writeIndex;
-        std::int64_t remaining = std::max<std::int64_t>(size - position, 0);
         auto amount =
-            static_cast<std::uint32_t>(std::min<std::int64_t>({kFileReadBytes, remaining, free}));
-        std::uint32_t got = 0;
-        if (amount > 0) {
-            if (!file.read(buffer.get() + writeIndex, amount, got)) return replies::kReadFailed;
-            // The file shrank: the client would get fewer bytes than announced.
-            if (got == 0) return replies::kReadFailed;
-            pending += got;
-            position += got;
-        }
+            static_cast<std::size_t>(std::min<std::int64_t>(kFileSendBytes, size - position));
+        platform::IoResult r = platform::sendFileSome(data, file, position, amount);
+        // Nothing at the position (the file shrank, and the client would get
+        // fewer bytes than announced) or a read error.
+        if (r.status == platform::IoStatus::readFailed) return replies::kReadFailed;
+        if (r.status == platform::IoStatus::failed) return replies::kWriteFailed;
+        position += static_cast<std::int64_t>(r.count);
 
-        // Send what lies contiguously from the read index.
-        std::size_t sent = 0;
-        if (pending > 0) {
-            std::uint32_t contiguous = std::min(pending, kStagingBufferBytes - readIndex);
-            platform::IoResult r = platform::sendSome(data, buffer.get() + readIndex, contiguous);
-            if (r.status == platform::IoStatus::failed) return replies::kWriteFailed;
-            sent = r.count;
-            pending -= static_cast<std::uint32_t>(sent);
-            readIndex = static_cast<std::uint32_t>((readIndex + sent) % kStagingBufferBytes);
-        }
-
-        if (sent > 0) {
+        if (r.count > 0) {
             lastProgress = conn.server.now();
         } else if (hasElapsed(conn.server.now(), lastProgress, conn.server.timing.sendStallMs)) {
             return replies::kWriteFailed;  // the client stopped reading
         }
-        if (got == 0 && sent == 0) platform::waitWritable(data, kPollMs);
+        if (r.count == 0) platform::waitWritable(data, kPollMs);
     }
 }
 

@@ -101,18 +101,22 @@ TEST_F(Files, DirectorySearchYieldsEveryEntryWithItsFacts) {
     EXPECT_FALSE(readDirectory(tree.local("text.txt") + kPathSeparator, entries));
 }
 
-TEST_F(Files, ReadingFromAnOffsetToTheEnd) {
+TEST_F(Files, ReadingAtAnOffset) {
     tree.writeFile("data", "0123456789");
     ReadOnlyFile file;
     ASSERT_TRUE(file.open(tree.local("data")));
     EXPECT_EQ(file.size(), 10);
-    ASSERT_TRUE(file.seek(4));
     char buffer[16] = {};
     std::uint32_t got = 0;
-    ASSERT_TRUE(file.read(buffer, sizeof buffer, got));
+    ASSERT_TRUE(file.readAt(4, buffer, sizeof buffer, got));
     EXPECT_EQ(std::string(buffer, got), "456789");
-    ASSERT_TRUE(file.read(buffer, sizeof buffer, got));
-    EXPECT_EQ(got, 0u);
+    ASSERT_TRUE(file.readAt(1, buffer, 2, got));  // positions are not remembered
+    EXPECT_EQ(std::string(buffer, got), "12");
+    for (std::int64_t end : {10LL, 11LL, 5LL << 30}) {
+        ASSERT_TRUE(file.readAt(end, buffer, sizeof buffer, got)) << end;
+        EXPECT_EQ(got, 0u);
+    }
+    EXPECT_FALSE(file.readAt(-1, buffer, sizeof buffer, got));
 
     EXPECT_FALSE(ReadOnlyFile().open(tree.local("missing")));
     EXPECT_FALSE(ReadOnlyFile().open(tree.local("dir")));
