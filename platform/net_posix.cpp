@@ -75,8 +75,9 @@ bool waitFor(Socket a, Socket b, short events, std::uint32_t timeoutMs) {
 #ifdef __linux__
 // sendfile takes no MSG_NOSIGNAL, so a connection the peer has reset would
 // raise SIGPIPE, whose default action ends the host process. The signal is
-// held back for this thread during the call, and the one the call raised is
-// taken before it is let go again.
+// held back for this thread during the call, and one the call raised is taken
+// before it is let go again: also after a call that sent some bytes and then
+// met the reset, which reports the bytes and no error.
 class SigpipeHeld {
   public:
     SigpipeHeld() {
@@ -87,18 +88,17 @@ class SigpipeHeld {
         wasPending_ = ::sigismember(&pending, SIGPIPE) == 1;
         ::pthread_sigmask(SIG_BLOCK, &pipe_, &previous_);
     }
-    ~SigpipeHeld() { ::pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+    ~SigpipeHeld() {
+        // One already pending before belongs to someone else.
+        if (!wasPending_) {
+            timespec none{};
+            while (::sigtimedwait(&pipe_, nullptr, &none) < 0 && errno == EINTR) {
+            }
+        }
+        ::pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+    }
     SigpipeHeld(const SigpipeHeld&) = delete;
     SigpipeHeld& operator=(const SigpipeHeld&) = delete;
-
-    // After EPIPE: takes the signal the call raised (one already pending
-    // before belongs to someone else).
-    void discardRaised() {
-        if (wasPending_) return;
-        timespec none{};
-        while (::sigtimedwait(&pipe_, nullptr, &none) < 0 && errno == EINTR) {
-        }
-    }
 
   private:
     sigset_t pipe_;
@@ -223,7 +223,6 @@ IoResult sendFileSome(Socket s, ReadOnlyFile& file, std::int64_t offset, std::si
         SigpipeHeld held;
         n = ::sendfile(fd(s), file.fd_, &from, count);
         error = errno;
-        if (n < 0 && error == EPIPE) held.discardRaised();
     }
     if (n > 0) return {IoStatus::ok, static_cast<std::size_t>(n)};
     if (n == 0) return {IoStatus::readFailed, 0};  // nothing left at the offset
