@@ -50,16 +50,19 @@ CalendarTime localTimeNow();
 struct DirectoryEntry {
     std::string name;  // long name, as the system returns it
     bool isDirectory = false;
+    bool executable = false;  // what isExecutable says of the entry's path
     std::uint64_t size = 0;
     CalendarTime lastWrite;  // local time of the last write
 };
 
 // Every entry of a directory, "." and ".." included where the system returns
-// them, in the order the system returns them. `directory` ends with the
-// separator. False when the directory cannot be searched (missing, a file,
-// unreadable), when the search yields no entry at all, when a time cannot be
-// converted, or when the search ends with an error; `entries` is then left
-// empty.
+// them, in the order the system returns them; an entry that is gone before
+// its facts could be read is left out. `directory` ends with the separator.
+// Each entry costs one query of the system, which also gives `executable`
+// where it can (see the backends). False when the directory cannot be
+// searched (missing, a file, unreadable), when the search yields no entry at
+// all, when a time cannot be converted, or when the search ends with an
+// error; `entries` is then left empty.
 bool readDirectory(const std::string& directory, std::vector<DirectoryEntry>& entries);
 
 // A file opened for sequential reading; closed when dropped.

@@ -86,6 +86,7 @@ bool readDirectory(const std::string& directory, std::vector<DirectoryEntry>& en
     while (true) {
         DirectoryEntry entry = toEntry(found);
         if (!toLocalCalendar(found.ftLastWriteTime, entry.lastWrite)) return false;
+        entry.executable = !entry.isDirectory && isExecutable(directory + entry.name);
         collected.push_back(std::move(entry));
         if (!::FindNextFileA(search.handle, &found)) {
             // Read at once: nothing may run between the call and its error.
