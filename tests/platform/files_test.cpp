@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 
 #include "tests/support/temp_tree.h"
 
@@ -78,6 +79,63 @@ TEST_F(Files, WindowsExecutableIsAFileWithAProgramHeader) {
     }
 }
 #endif
+
+// The directory search answers the executable question without asking it
+// per path where it can; the answers must be those of the per-path query,
+// entry by entry, over names and contents chosen to tempt a shortcut.
+TEST_F(Files, DirectorySearchAnswersTheExecutableQuestionAsThePathQueryDoes) {
+    namespace fs = std::filesystem;
+    test::TempTree many;
+#ifdef _WIN32
+    auto slurp = [](const fs::path& path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    const char* systemRoot = std::getenv("SystemRoot");
+    ASSERT_NE(systemRoot, nullptr);
+    const fs::path system = fs::path(systemRoot) / "System32";
+    const std::pair<const char*, std::string> contents[] = {
+        {"console", slurp(system / "cmd.exe")},
+        {"library", slurp(system / "kernel32.dll")},
+        {"mz64", "MZ" + std::string(62, '\0')},
+        {"mz63", "MZ" + std::string(61, '\0')},
+        {"mz2", "MZ"},
+        {"text", std::string(100, 't')},
+        {"batch", "@echo off\r\n"},
+        {"empty", ""},
+    };
+    const char* extensions[] = {"",     ".exe",  ".EXE",     ".Exe",     ".com",   ".COM",
+                                ".cOm", ".bat",  ".BAT",     ".cmd",     ".Cmd",   ".pif",
+                                ".PIF", ".scr",  ".dll",     ".txt",     ".ex",    ".exe2",
+                                ".c m", ".x.co", ".exe.txt", ".txt.exe", ".\xe9xe"};
+    for (const auto& [stem, bytes] : contents) {
+        for (const char* extension : extensions)
+            many.writeFile(stem + std::string(extension), bytes);
+    }
+    many.makeDirectory("folder.exe");
+#else
+    many.writeFile("plain", "#!/bin/sh\n");
+    many.writeFile("run", "#!/bin/sh\n");
+    many.writeFile("group-run", "#!/bin/sh\n");
+    fs::permissions(many.local("run"), fs::perms::owner_exec, fs::perm_options::add);
+    fs::permissions(many.local("group-run"), fs::perms::group_exec, fs::perm_options::add);
+    many.makeDirectory("folder");
+    fs::permissions(many.local("folder"), fs::perms::all, fs::perm_options::add);
+    fs::create_symlink(many.local("run"), many.local("to-run"));
+    fs::create_symlink(many.local("plain"), many.local("to-plain"));
+    fs::create_symlink(many.local("folder"), many.local("to-folder"));
+    fs::create_symlink("nowhere", many.local("dangling"));
+#endif
+    std::vector<DirectoryEntry> entries;
+    const std::string directory = many.rootText() + kPathSeparator;
+    ASSERT_TRUE(readDirectory(directory, entries));
+    std::size_t executables = 0;
+    for (const DirectoryEntry& entry : entries) {
+        EXPECT_EQ(entry.executable, isExecutable(directory + entry.name)) << entry.name;
+        executables += entry.executable ? 1 : 0;
+    }
+    EXPECT_GE(executables, 2u);  // the check compared something
+}
 
 TEST_F(Files, DirectorySearchYieldsEveryEntryWithItsFacts) {
     std::vector<DirectoryEntry> entries;
