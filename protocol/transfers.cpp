@@ -4,6 +4,7 @@
 #include <cctype>
 #include <limits>
 
+#include "platform/memory.h"
 #include "protocol/replies.h"
 #include "protocol/send.h"
 #include "server/rendezvous.h"
@@ -18,6 +19,9 @@ namespace {
 constexpr std::uint32_t kPollMs = 1;
 // Listing lines go out in batches of about this size.
 constexpr std::size_t kListingBatchBytes = 64 * 1024;
+// After a listing of at least this many lines (about a megabyte), the memory
+// it used goes back to the system.
+constexpr std::size_t kLargeListingLines = 10000;
 
 // Registers for the data connection, announces the transfer and waits for
 // the connection. On success `waiter` holds it; otherwise the returned
@@ -171,6 +175,10 @@ Outcome listDirectoryOverData(ControlConnection& conn) {
             break;
         case ListingSent::stopped:
             break;  // no final reply; the loop ends the connection
+    }
+    if (lines.size() >= kLargeListingLines) {
+        std::vector<std::string>().swap(lines);
+        platform::releaseFreeMemory();
     }
     return Outcome::done;  // the waiter closes the data connection
 }
