@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/memory.h"
 #include "platform/net.h"
 
 namespace kadrel::platform {
@@ -91,12 +92,16 @@ class ReadOnlyFile {
   private:
     friend IoResult sendFileSome(Socket s, ReadOnlyFile& file, std::int64_t offset,
                                  std::size_t count);
+    friend IoResult sendFileByCopy(Socket s, ReadOnlyFile& file, std::int64_t offset,
+                                   std::size_t count);
 
 #ifdef _WIN32
     void* handle_ = nullptr;  // INVALID_HANDLE_VALUE is kept as null
 #else
     int fd_ = -1;
 #endif
+    // sendFileByCopy's buffer: made on its first use, dropped with the file.
+    PageBuffer copyBuffer_;
 };
 
 }  // namespace kadrel::platform

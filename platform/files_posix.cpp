@@ -110,12 +110,14 @@ bool readDirectory(const std::string& directory, std::vector<DirectoryEntry>& en
     return true;
 }
 
-ReadOnlyFile::ReadOnlyFile(ReadOnlyFile&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+ReadOnlyFile::ReadOnlyFile(ReadOnlyFile&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)), copyBuffer_(std::move(other.copyBuffer_)) {}
 
 ReadOnlyFile& ReadOnlyFile::operator=(ReadOnlyFile&& other) noexcept {
     if (this != &other) {
         close();
         fd_ = std::exchange(other.fd_, -1);
+        copyBuffer_ = std::move(other.copyBuffer_);
     }
     return *this;
 }
@@ -146,6 +148,7 @@ bool ReadOnlyFile::isOpen() const {
 
 void ReadOnlyFile::close() {
     if (fd_ >= 0) ::close(std::exchange(fd_, -1));
+    copyBuffer_.reset();
 }
 
 std::int64_t ReadOnlyFile::size() {

@@ -118,9 +118,13 @@ class ReadOnlyFile;
 // nothing.
 IoResult sendFileSome(Socket s, ReadOnlyFile& file, std::int64_t offset, std::size_t count);
 
-// The portable way: reads at most kFileCopyBytes at `offset` into a buffer on
-// the stack and sends what the socket takes of them.
-inline constexpr std::size_t kFileCopyBytes = 64 * 1024;
+// The portable way: reads at most kFileCopyBytes at `offset` into a buffer
+// that the file keeps while it is open (pages of its own, given back when the
+// file is closed), and sends what the socket takes of them. The size weighs memory against the cost
+// of a send, which under Wine is mostly a fixed round trip: 64 KiB sends reach a third of the speed
+// of 2 MiB ones there, 192 KiB sends two thirds. A buffer that cannot be made counts as a read
+// failure.
+inline constexpr std::size_t kFileCopyBytes = 192 * 1024;
 IoResult sendFileByCopy(Socket s, ReadOnlyFile& file, std::int64_t offset, std::size_t count);
 
 // Dotted-quad texts of the remote and local IPv4 address of a connection.

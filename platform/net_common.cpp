@@ -25,11 +25,17 @@ void UniqueSocket::reset(Socket s) {
 }
 
 IoResult sendFileByCopy(Socket s, ReadOnlyFile& file, std::int64_t offset, std::size_t count) {
-    char buffer[kFileCopyBytes];
-    auto amount = static_cast<std::uint32_t>(std::min(count, sizeof buffer));
+    PageBuffer& buffer = file.copyBuffer_;
+    if (buffer.empty()) {
+        buffer = PageBuffer(kFileCopyBytes);
+        if (buffer.empty()) return {IoStatus::readFailed, 0};
+    }
+    auto amount = static_cast<std::uint32_t>(std::min(count, buffer.size()));
     std::uint32_t got = 0;
-    if (!file.readAt(offset, buffer, amount, got) || got == 0) return {IoStatus::readFailed, 0};
-    return sendSome(s, buffer, got);
+    if (!file.readAt(offset, buffer.data(), amount, got) || got == 0) {
+        return {IoStatus::readFailed, 0};
+    }
+    return sendSome(s, buffer.data(), got);
 }
 
 }  // namespace kadrel::platform
