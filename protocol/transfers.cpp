@@ -78,8 +78,9 @@ ListingSent sendListing(ControlConnection& conn, platform::Socket data,
 
 // Streams the open download file from the restart offset to the size it had
 // when the transfer began. The platform moves the bytes from the file to the
-// socket without a buffer of ours, so a download holds no memory of its own
-// however far the file reads ahead of a slow client. Returns the final reply.
+// socket (on Linux with no buffer of ours at all, elsewhere through one of
+// 192 KiB), so a download holds little memory however slow its client.
+// Returns the final reply.
 const char* streamFile(ControlConnection& conn, platform::Socket data) {
     platform::ReadOnlyFile& file = conn.downloadFile;
     const std::int64_t size = file.size();
