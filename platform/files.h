@@ -10,6 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/memory.h"
+#include "platform/net.h"
+
 namespace kadrel::platform {
 
 // The separator of local paths: '\\' on Windows, '/' elsewhere.
@@ -48,16 +51,19 @@ CalendarTime localTimeNow();
 struct DirectoryEntry {
     std::string name;  // long name, as the system returns it
     bool isDirectory = false;
+    bool executable = false;  // what isExecutable says of the entry's path
     std::uint64_t size = 0;
     CalendarTime lastWrite;  // local time of the last write
 };
 
 // Every entry of a directory, "." and ".." included where the system returns
-// them, in the order the system returns them. `directory` ends with the
-// separator. False when the directory cannot be searched (missing, a file,
-// unreadable), when the search yields no entry at all, when a time cannot be
-// converted, or when the search ends with an error; `entries` is then left
-// empty.
+// them, in the order the system returns them; an entry that is gone before
+// its facts could be read is left out. `directory` ends with the separator.
+// Each entry costs one query of the system, which also gives `executable`
+// where it can (see the backends). False when the directory cannot be
+// searched (missing, a file, unreadable), when the search yields no entry at
+// all, when a time cannot be converted, or when the search ends with an
+// error; `entries` is then left empty.
 bool readDirectory(const std::string& directory, std::vector<DirectoryEntry>& entries);
 
 // A file opened for sequential reading; closed when dropped.
@@ -79,18 +85,23 @@ class ReadOnlyFile {
 
     // The file's size now, or -1 when it cannot be read.
     std::int64_t size();
-    // Moves the read position; false on failure.
-    bool seek(std::int64_t offset);
-    // Reads up to `count` bytes; false on a read error. `got` 0 with true is
-    // the end of the file.
-    bool read(void* buffer, std::uint32_t count, std::uint32_t& got);
+    // Reads up to `count` bytes from `offset` on; false on a read error.
+    // `got` 0 with true: the file ends at or before `offset`.
+    bool readAt(std::int64_t offset, void* buffer, std::uint32_t count, std::uint32_t& got);
 
   private:
+    friend IoResult sendFileSome(Socket s, ReadOnlyFile& file, std::int64_t offset,
+                                 std::size_t count);
+    friend IoResult sendFileByCopy(Socket s, ReadOnlyFile& file, std::int64_t offset,
+                                   std::size_t count);
+
 #ifdef _WIN32
     void* handle_ = nullptr;  // INVALID_HANDLE_VALUE is kept as null
 #else
     int fd_ = -1;
 #endif
+    // sendFileByCopy's buffer: made on its first use, dropped with the file.
+    PageBuffer copyBuffer_;
 };
 
 }  // namespace kadrel::platform

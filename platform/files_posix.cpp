@@ -18,6 +18,11 @@ bool statPath(const std::string& path, struct stat& info) {
     return ::stat(path.c_str(), &info) == 0;
 }
 
+// A regular file with any execute bit.
+bool isExecutableMode(mode_t mode) {
+    return S_ISREG(mode) && (mode & (S_IXUSR | S_IXGRP | S_IXOTH)) != 0;
+}
+
 bool toCalendar(time_t seconds, long nanoseconds, CalendarTime& out) {
     tm local{};
     if (::localtime_r(&seconds, &local) == nullptr) return false;
@@ -49,8 +54,7 @@ bool pathExists(const std::string& path) {
 
 bool isExecutable(const std::string& path) {
     struct stat info {};
-    return statPath(path, info) && S_ISREG(info.st_mode) &&
-           (info.st_mode & (S_IXUSR | S_IXGRP | S_IXOTH)) != 0;
+    return statPath(path, info) && isExecutableMode(info.st_mode);
 }
 
 std::int64_t fileSize(const std::string& path) {
@@ -69,8 +73,13 @@ CalendarTime localTimeNow() {
 
 bool readDirectory(const std::string& directory, std::vector<DirectoryEntry>& entries) {
     entries.clear();
-    DirectoryStream stream{::opendir(directory.c_str())};
-    if (stream.dir == nullptr) return false;
+    int descriptor = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (descriptor < 0) return false;
+    DirectoryStream stream{::fdopendir(descriptor)};
+    if (stream.dir == nullptr) {
+        ::close(descriptor);
+        return false;
+    }
     std::vector<DirectoryEntry> found;
     while (true) {
         errno = 0;
@@ -79,13 +88,19 @@ bool readDirectory(const std::string& directory, std::vector<DirectoryEntry>& en
             if (errno != 0) return false;
             break;
         }
+        // One query per entry, by its name relative to the open directory:
+        // the kernel does not walk the directory's path again each time. A
+        // dangling symbolic link is listed as itself; an entry that has gone
+        // since the directory was read is left out.
+        struct stat info {};
+        if (::fstatat(descriptor, item->d_name, &info, 0) != 0 &&
+            ::fstatat(descriptor, item->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
+            continue;
+        }
         DirectoryEntry entry;
         entry.name = item->d_name;
-        struct stat info {};
-        std::string path = directory + entry.name;
-        // A dangling symbolic link is listed as itself.
-        if (::stat(path.c_str(), &info) != 0 && ::lstat(path.c_str(), &info) != 0) continue;
         entry.isDirectory = S_ISDIR(info.st_mode);
+        entry.executable = isExecutableMode(info.st_mode);
         entry.size = static_cast<std::uint64_t>(info.st_size);
         if (!toCalendar(info.st_mtim.tv_sec, info.st_mtim.tv_nsec, entry.lastWrite)) return false;
         found.push_back(std::move(entry));
@@ -95,12 +110,14 @@ bool readDirectory(const std::string& directory, std::vector<DirectoryEntry>& en
     return true;
 }
 
-ReadOnlyFile::ReadOnlyFile(ReadOnlyFile&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+ReadOnlyFile::ReadOnlyFile(ReadOnlyFile&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)), copyBuffer_(std::move(other.copyBuffer_)) {}
 
 ReadOnlyFile& ReadOnlyFile::operator=(ReadOnlyFile&& other) noexcept {
     if (this != &other) {
         close();
         fd_ = std::exchange(other.fd_, -1);
+        copyBuffer_ = std::move(other.copyBuffer_);
     }
     return *this;
 }
@@ -131,6 +148,7 @@ bool ReadOnlyFile::isOpen() const {
 
 void ReadOnlyFile::close() {
     if (fd_ >= 0) ::close(std::exchange(fd_, -1));
+    copyBuffer_.reset();
 }
 
 std::int64_t ReadOnlyFile::size() {
@@ -139,14 +157,11 @@ std::int64_t ReadOnlyFile::size() {
     return static_cast<std::int64_t>(info.st_size);
 }
 
-bool ReadOnlyFile::seek(std::int64_t offset) {
-    return fd_ >= 0 && ::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) >= 0;
-}
-
-bool ReadOnlyFile::read(void* buffer, std::uint32_t count, std::uint32_t& got) {
+bool ReadOnlyFile::readAt(std::int64_t offset, void* buffer, std::uint32_t count,
+                          std::uint32_t& got) {
     got = 0;
     while (true) {
-        ssize_t n = ::read(fd_, buffer, count);
+        ssize_t n = ::pread(fd_, buffer, count, static_cast<off_t>(offset));
         if (n >= 0) {
             got = static_cast<std::uint32_t>(n);
             return true;

@@ -3,13 +3,18 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <sys/sendfile.h>
+#endif
 
 #include <cerrno>
 #include <climits>
 #include <cstring>
 
+#include "platform/files.h"
 #include "platform/net.h"
 
 namespace kadrel::platform {
@@ -52,6 +57,51 @@ bool addressText(const sockaddr_in& address, std::string& out) {
     out = text;
     return true;
 }
+
+#ifdef __linux__
+// sendfile takes no MSG_NOSIGNAL, so a connection the peer has reset would
+// raise SIGPIPE, whose default action ends the host process. The signal is
+// held back for this thread during the call, and one the call raised is taken
+// before it is let go again: also after a call that sent some bytes and then
+// met the reset, which reports the bytes and no error.
+class SigpipeHeld {
+  public:
+    SigpipeHeld() {
+        ::sigemptyset(&pipe_);
+        ::sigaddset(&pipe_, SIGPIPE);
+        sigset_t pending;
+        ::sigpending(&pending);
+        wasPending_ = ::sigismember(&pending, SIGPIPE) == 1;
+        ::pthread_sigmask(SIG_BLOCK, &pipe_, &previous_);
+    }
+    ~SigpipeHeld() {
+        // One already pending before belongs to someone else.
+        if (!wasPending_) {
+            timespec none{};
+            while (::sigtimedwait(&pipe_, nullptr, &none) < 0 && errno == EINTR) {
+            }
+        }
+        ::pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+    }
+    SigpipeHeld(const SigpipeHeld&) = delete;
+    SigpipeHeld& operator=(const SigpipeHeld&) = delete;
+
+  private:
+    sigset_t pipe_;
+    sigset_t previous_;
+    bool wasPending_ = false;
+};
+
+// Errors of sendfile that come from reading the file, not from the socket.
+bool isReadError(int error) {
+    return error == EIO || error == EOVERFLOW || error == ESPIPE || error == ENXIO;
+}
+
+// Errors of sendfile for a file that the kernel cannot send by itself.
+bool needsCopy(int error) {
+    return error == EINVAL || error == ENOSYS || error == EOPNOTSUPP;
+}
+#endif
 
 }  // namespace
 
@@ -152,6 +202,26 @@ IoResult sendSome(Socket s, const void* bytes, std::size_t count) {
     if (n > 0) return {IoStatus::ok, static_cast<std::size_t>(n)};
     if (n == 0) return {IoStatus::wouldBlock, 0};
     return {wouldBlock(errno) ? IoStatus::wouldBlock : IoStatus::failed, 0};
+}
+
+IoResult sendFileSome(Socket s, ReadOnlyFile& file, std::int64_t offset, std::size_t count) {
+#ifdef __linux__
+    off_t from = static_cast<off_t>(offset);
+    ssize_t n = 0;
+    int error = 0;
+    {
+        SigpipeHeld held;
+        n = ::sendfile(fd(s), file.fd_, &from, count);
+        error = errno;
+    }
+    if (n > 0) return {IoStatus::ok, static_cast<std::size_t>(n)};
+    if (n == 0) return {IoStatus::readFailed, 0};  // nothing left at the offset
+    if (wouldBlock(error)) return {IoStatus::wouldBlock, 0};
+    if (needsCopy(error)) return sendFileByCopy(s, file, offset, count);
+    return {isReadError(error) ? IoStatus::readFailed : IoStatus::failed, 0};
+#else
+    return sendFileByCopy(s, file, offset, count);
+#endif
 }
 
 IoResult receiveSome(Socket s, void* buffer, std::size_t capacity) {

@@ -1,6 +1,7 @@
 // Sockets on Windows: Winsock 2.
 #include <climits>
 
+#include "platform/files.h"
 #include "platform/net.h"
 #include "platform/windows_headers.h"
 
@@ -155,6 +156,10 @@ IoResult sendSome(Socket s, const void* bytes, std::size_t count) {
     if (n > 0) return {IoStatus::ok, static_cast<std::size_t>(n)};
     if (n == 0) return {IoStatus::wouldBlock, 0};
     return {lastWouldBlock() ? IoStatus::wouldBlock : IoStatus::failed, 0};
+}
+
+IoResult sendFileSome(Socket s, ReadOnlyFile& file, std::int64_t offset, std::size_t count) {
+    return sendFileByCopy(s, file, offset, count);
 }
 
 IoResult receiveSome(Socket s, void* buffer, std::size_t capacity) {

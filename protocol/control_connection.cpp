@@ -33,6 +33,7 @@ Received receive(ControlConnection& conn) {
             case platform::IoStatus::closed:
                 return Received::closed;
             case platform::IoStatus::failed:
+            case platform::IoStatus::readFailed:  // file sends only
                 return Received::failed;
             case platform::IoStatus::wouldBlock:
                 return Received::some;

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cctype>
 #include <limits>
-#include <memory>
 
+#include "platform/memory.h"
 #include "protocol/replies.h"
 #include "protocol/send.h"
 #include "server/rendezvous.h"
@@ -18,6 +18,9 @@ namespace {
 
 // Listing lines go out in batches of about this size.
 constexpr std::size_t kListingBatchBytes = 64 * 1024;
+// After a listing of at least this many lines (about a megabyte), the memory
+// it used goes back to the system.
+constexpr std::size_t kLargeListingLines = 10000;
 
 // Opens a claim on the client's next data connection; false when the
 // connection must end (`outcome` says how).
@@ -92,57 +95,37 @@ ListingSent sendListing(ControlConnection& conn, platform::Socket data,
     return ListingSent::all;
 }
 
-// Streams the open download file from the restart offset through a ring
-// buffer: reads of at most 512 KiB fill it, non-blocking sends drain it, so
-// reading ahead overlaps with a slow client. Returns the final reply.
+// Streams the open download file from the restart offset to the size it had
+// when the transfer began. The platform moves the bytes from the file to the
+// socket (on Linux with no buffer of ours at all, elsewhere through one of
+// 192 KiB), so a download holds little memory however slow its client.
+// Returns the final reply.
 const char* streamFile(ControlConnection& conn, platform::Socket data) {
     platform::ReadOnlyFile& file = conn.downloadFile;
     const std::int64_t size = file.size();
     std::int64_t position = conn.restartOffset;
-    file.seek(position);
-    auto buffer = std::make_unique<char[]>(kStagingBufferBytes);
-    std::uint32_t readIndex = 0;
-    std::uint32_t pending = 0;
     std::uint32_t lastProgress = conn.server.now();
     while (true) {
         if (isStopRequested(conn.server)) return replies::kFileSent;
-        if (position >= size && pending == 0) return replies::kFileSent;
+        if (position >= size) return replies::kFileSent;
 
-        // Read into the free space that follows the pending bytes.
-        std::uint32_t writeIndex = (readIndex + pending) % kStagingBufferBytes;
-        std::uint32_t free = pending == kStagingBufferBytes ? 0
-                             : writeIndex >= readIndex      ? kStagingBufferBytes - writeIndex
-                                                            : readIndex - writeIndex;
-        std::int64_t remaining = std::max<std::int64_t>(size - position, 0);
         auto amount =
-            static_cast<std::uint32_t>(std::min<std::int64_t>({kFileReadBytes, remaining, free}));
-        std::uint32_t got = 0;
-        if (amount > 0) {
-            if (!file.read(buffer.get() + writeIndex, amount, got)) return replies::kReadFailed;
-            // The file shrank: the client would get fewer bytes than announced.
-            if (got == 0) return replies::kReadFailed;
-            pending += got;
-            position += got;
-        }
+            static_cast<std::size_t>(std::min<std::int64_t>(kFileSendBytes, size - position));
+        platform::IoResult r = platform::sendFileSome(data, file, position, amount);
+        // Nothing at the position (the file shrank, and the client would get
+        // fewer bytes than announced) or a read error.
+        if (r.status == platform::IoStatus::readFailed) return replies::kReadFailed;
+        if (r.status == platform::IoStatus::failed) return replies::kWriteFailed;
+        position += static_cast<std::int64_t>(r.count);
 
-        // Send what lies contiguously from the read index.
-        std::size_t sent = 0;
-        if (pending > 0) {
-            std::uint32_t contiguous = std::min(pending, kStagingBufferBytes - readIndex);
-            platform::IoResult r = platform::sendSome(data, buffer.get() + readIndex, contiguous);
-            if (r.status == platform::IoStatus::failed) return replies::kWriteFailed;
-            sent = r.count;
-            pending -= static_cast<std::uint32_t>(sent);
-            readIndex = static_cast<std::uint32_t>((readIndex + sent) % kStagingBufferBytes);
+        if (r.count > 0) {
+            lastProgress = conn.server.now();
+            continue;
         }
-
-        if (sent > 0) lastProgress = conn.server.now();
-        if (got == 0 && sent == 0) {
-            std::uint32_t left =
-                timeLeft(conn.server.now(), lastProgress, conn.server.timing.sendStallMs);
-            if (left == 0) return replies::kWriteFailed;  // the client stopped reading
-            waitForSocket(conn.server, data, platform::Interest::writable, left);
-        }
+        std::uint32_t left =
+            timeLeft(conn.server.now(), lastProgress, conn.server.timing.sendStallMs);
+        if (left == 0) return replies::kWriteFailed;  // the client stopped reading
+        waitForSocket(conn.server, data, platform::Interest::writable, left);
     }
 }
 
@@ -219,6 +202,10 @@ Outcome listDirectoryOverData(ControlConnection& conn) {
             break;
         case ListingSent::stopped:
             break;  // no final reply; the loop ends the connection
+    }
+    if (lines.size() >= kLargeListingLines) {
+        std::vector<std::string>().swap(lines);
+        platform::releaseFreeMemory();
     }
     return Outcome::done;  // the waiter closes the data connection
 }

@@ -10,8 +10,9 @@
 
 namespace kadrel {
 
-inline constexpr std::uint32_t kStagingBufferBytes = 2u * 1024 * 1024;
-inline constexpr std::uint32_t kFileReadBytes = 512u * 1024;
+// The most one step of a download hands to the platform: small enough that
+// a stop request is seen soon, large enough that steps cost little.
+inline constexpr std::int64_t kFileSendBytes = 4 * 1024 * 1024;
 
 Outcome enterPassiveMode(ControlConnection& conn);       // PASV
 Outcome setRestartOffset(ControlConnection& conn);       // REST [offset]

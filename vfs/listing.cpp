@@ -1,7 +1,7 @@
 #include "vfs/listing.h"
 
 #include <algorithm>
-#include <cstdio>
+#include <cstdint>
 
 #include "vfs/file_queries.h"
 #include "vfs/virtual_fs.h"
@@ -19,28 +19,58 @@ std::string lowerAsciiLetters(std::string text) {
     return text;
 }
 
-// "Mar  3 14:05" for recent entries, "Nov 17  2004" for those older than
-// the cutoff.
-std::string dateText(const platform::CalendarTime& time, const platform::CalendarTime& cutoff) {
-    char text[40];
-    const char* month = time.month >= 1 && time.month <= 12 ? kMonths[time.month - 1] : "???";
-    if (compareSystemTimes(time, cutoff) < 0) {
-        std::snprintf(text, sizeof text, "%s %2u  %u", month, unsigned{time.day},
-                      unsigned{time.year});
-    } else {
-        std::snprintf(text, sizeof text, "%s %2u %02u:%02u", month, unsigned{time.day},
-                      unsigned{time.hour}, unsigned{time.minute});
-    }
-    return text;
+// `value` in decimal, padded on the left with `fill` to `width` characters
+// (as printf's %2u and %02u would write it).
+void appendPadded(std::string& text, std::uint64_t value, std::size_t width, char fill) {
+    char digits[20];
+    std::size_t count = 0;
+    do {
+        digits[count++] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value > 0);
+    if (count < width) text.append(width - count, fill);
+    while (count > 0) text += digits[--count];
 }
 
-std::string permissions(bool isDirectory, bool writable, bool executable) {
-    std::string text = "----------";
-    if (isDirectory) text[0] = 'd';
-    text[1] = 'r';
-    if (writable) text[2] = 'w';
-    if (isDirectory || executable) text[3] = 'x';
-    return text;
+// Appends "Mar  3 14:05" for recent entries, "Nov 17  2004" for those older
+// than the cutoff.
+void appendDate(std::string& text, const platform::CalendarTime& time,
+                const platform::CalendarTime& cutoff) {
+    text += time.month >= 1 && time.month <= 12 ? kMonths[time.month - 1] : "???";
+    text += ' ';
+    appendPadded(text, time.day, 2, ' ');
+    text += ' ';
+    if (compareSystemTimes(time, cutoff) < 0) {
+        text += ' ';
+        appendPadded(text, time.year, 1, ' ');
+    } else {
+        appendPadded(text, time.hour, 2, '0');
+        text += ':';
+        appendPadded(text, time.minute, 2, '0');
+    }
+}
+
+// Appends the ten permission characters.
+void appendPermissions(std::string& text, bool isDirectory, bool writable, bool executable) {
+    text += isDirectory ? 'd' : '-';
+    text += 'r';
+    text += writable ? 'w' : '-';
+    text += isDirectory || executable ? 'x' : '-';
+    text += "------";
+}
+
+std::size_t decimalDigits(std::uint64_t value) {
+    std::size_t count = 1;
+    while (value >= 10) {
+        value /= 10;
+        ++count;
+    }
+    return count;
+}
+
+// "." and ".." are never listed; every other entry is, hidden ones too.
+bool isDotEntry(const std::string& name) {
+    return name == "." || name == "..";
 }
 
 // Directories first; then ascending bytes of the folded name, compared as
@@ -86,22 +116,31 @@ bool listDirectoryAt(VirtualFs& fs, std::string loginName, std::vector<std::stri
     std::vector<platform::DirectoryEntry> found;
     if (!platform::readDirectory(fs.localDir, found)) return false;
 
+    // The size column is as wide as the longest size: known before any line
+    // is written, so each line is written once, whole.
+    std::size_t sizeWidth = 0;
+    for (const platform::DirectoryEntry& item : found) {
+        if (isDotEntry(item.name)) continue;
+        sizeWidth = std::max(sizeWidth, item.isDirectory ? 1 : decimalDigits(item.size));
+    }
     const platform::CalendarTime cutoff = recentCutoff(now);
     std::vector<ListingEntry> entries;
     entries.reserve(found.size());
-    std::size_t sizeWidth = 0;
     for (platform::DirectoryEntry& item : found) {
-        if (item.name == "." || item.name == "..") continue;
+        if (isDotEntry(item.name)) continue;
         ListingEntry entry;
         entry.isDirectory = item.isDirectory;
-        // A directory always shows "x": only files need the (costly) question.
-        entry.executable = !item.isDirectory && isExecutable(fs.localDir + item.name);
-        entry.sizeText = item.isDirectory ? "0" : std::to_string(item.size);
-        entry.dateText = dateText(item.lastWrite, cutoff);
-        entry.permissions = permissions(entry.isDirectory, fs.writable, entry.executable);
         entry.lowerName = lowerAsciiLetters(item.name);
-        entry.name = std::move(item.name);
-        sizeWidth = std::max(sizeWidth, entry.sizeText.size());
+        std::string& line = entry.line;
+        line.reserve(loginName.size() + sizeWidth + item.name.size() + 40);  // 40: the rest
+        appendPermissions(line, item.isDirectory, fs.writable, item.executable);
+        line.append(" 1 ").append(loginName).append(" ftp ");
+        const std::uint64_t size = item.isDirectory ? 0 : item.size;
+        appendPadded(line, size, sizeWidth, ' ');
+        line += ' ';
+        appendDate(line, item.lastWrite, cutoff);
+        line += ' ';
+        line.append(item.name).append("\r\n");
         entries.push_back(std::move(entry));
     }
     // Stable: equal keys keep the order in which the search returned them.
@@ -109,13 +148,7 @@ bool listDirectoryAt(VirtualFs& fs, std::string loginName, std::vector<std::stri
 
     std::vector<std::string> result;
     result.reserve(entries.size());
-    for (const ListingEntry& entry : entries) {
-        std::string line = entry.permissions;
-        line.append(" 1 ").append(loginName).append(" ftp ");
-        line.append(sizeWidth - entry.sizeText.size(), ' ').append(entry.sizeText);
-        line.append(" ").append(entry.dateText).append(" ").append(entry.name).append("\r\n");
-        result.push_back(std::move(line));
-    }
+    for (ListingEntry& entry : entries) result.push_back(std::move(entry.line));
     lines = std::move(result);
     return true;
 }

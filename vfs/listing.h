@@ -12,15 +12,11 @@ namespace kadrel {
 
 struct VirtualFs;
 
-// One entry while a listing is built.
+// One entry while a listing is built: where it goes, and its line.
 struct ListingEntry {
-    std::string sizeText;  // bytes in decimal; "0" for a directory
-    std::string dateText;  // "Mar  3 14:05" or "Nov 17  2004"
-    std::string name;
-    std::string lowerName;  // sort key
-    std::string permissions;
     bool isDirectory = false;
-    bool executable = false;
+    std::string lowerName;  // sort key: the name with A to Z folded to a to z
+    std::string line;       // permissions, links, owner, group, size, date, name, CR LF
 };
 
 // -1, 0 or +1: the first of year, month, day, hour, minute, second and

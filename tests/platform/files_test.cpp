@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 
 #include "tests/support/temp_tree.h"
 
@@ -79,6 +80,63 @@ TEST_F(Files, WindowsExecutableIsAFileWithAProgramHeader) {
 }
 #endif
 
+// The directory search answers the executable question without asking it
+// per path where it can; the answers must be those of the per-path query,
+// entry by entry, over names and contents chosen to tempt a shortcut.
+TEST_F(Files, DirectorySearchAnswersTheExecutableQuestionAsThePathQueryDoes) {
+    namespace fs = std::filesystem;
+    test::TempTree many;
+#ifdef _WIN32
+    auto slurp = [](const fs::path& path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    const char* systemRoot = std::getenv("SystemRoot");
+    ASSERT_NE(systemRoot, nullptr);
+    const fs::path system = fs::path(systemRoot) / "System32";
+    const std::pair<const char*, std::string> contents[] = {
+        {"console", slurp(system / "cmd.exe")},
+        {"library", slurp(system / "kernel32.dll")},
+        {"mz64", "MZ" + std::string(62, '\0')},
+        {"mz63", "MZ" + std::string(61, '\0')},
+        {"mz2", "MZ"},
+        {"text", std::string(100, 't')},
+        {"batch", "@echo off\r\n"},
+        {"empty", ""},
+    };
+    const char* extensions[] = {"",     ".exe",  ".EXE",     ".Exe",     ".com",   ".COM",
+                                ".cOm", ".bat",  ".BAT",     ".cmd",     ".Cmd",   ".pif",
+                                ".PIF", ".scr",  ".dll",     ".txt",     ".ex",    ".exe2",
+                                ".c m", ".x.co", ".exe.txt", ".txt.exe", ".\xe9xe"};
+    for (const auto& [stem, bytes] : contents) {
+        for (const char* extension : extensions)
+            many.writeFile(stem + std::string(extension), bytes);
+    }
+    many.makeDirectory("folder.exe");
+#else
+    many.writeFile("plain", "#!/bin/sh\n");
+    many.writeFile("run", "#!/bin/sh\n");
+    many.writeFile("group-run", "#!/bin/sh\n");
+    fs::permissions(many.local("run"), fs::perms::owner_exec, fs::perm_options::add);
+    fs::permissions(many.local("group-run"), fs::perms::group_exec, fs::perm_options::add);
+    many.makeDirectory("folder");
+    fs::permissions(many.local("folder"), fs::perms::all, fs::perm_options::add);
+    fs::create_symlink(many.local("run"), many.local("to-run"));
+    fs::create_symlink(many.local("plain"), many.local("to-plain"));
+    fs::create_symlink(many.local("folder"), many.local("to-folder"));
+    fs::create_symlink("nowhere", many.local("dangling"));
+#endif
+    std::vector<DirectoryEntry> entries;
+    const std::string directory = many.rootText() + kPathSeparator;
+    ASSERT_TRUE(readDirectory(directory, entries));
+    std::size_t executables = 0;
+    for (const DirectoryEntry& entry : entries) {
+        EXPECT_EQ(entry.executable, isExecutable(directory + entry.name)) << entry.name;
+        executables += entry.executable ? 1 : 0;
+    }
+    EXPECT_GE(executables, 2u);  // the check compared something
+}
+
 TEST_F(Files, DirectorySearchYieldsEveryEntryWithItsFacts) {
     std::vector<DirectoryEntry> entries;
     ASSERT_TRUE(readDirectory(tree.rootText() + kPathSeparator, entries));
@@ -101,18 +159,22 @@ TEST_F(Files, DirectorySearchYieldsEveryEntryWithItsFacts) {
     EXPECT_FALSE(readDirectory(tree.local("text.txt") + kPathSeparator, entries));
 }
 
-TEST_F(Files, ReadingFromAnOffsetToTheEnd) {
+TEST_F(Files, ReadingAtAnOffset) {
     tree.writeFile("data", "0123456789");
     ReadOnlyFile file;
     ASSERT_TRUE(file.open(tree.local("data")));
     EXPECT_EQ(file.size(), 10);
-    ASSERT_TRUE(file.seek(4));
     char buffer[16] = {};
     std::uint32_t got = 0;
-    ASSERT_TRUE(file.read(buffer, sizeof buffer, got));
+    ASSERT_TRUE(file.readAt(4, buffer, sizeof buffer, got));
     EXPECT_EQ(std::string(buffer, got), "456789");
-    ASSERT_TRUE(file.read(buffer, sizeof buffer, got));
-    EXPECT_EQ(got, 0u);
+    ASSERT_TRUE(file.readAt(1, buffer, 2, got));  // positions are not remembered
+    EXPECT_EQ(std::string(buffer, got), "12");
+    for (std::int64_t end : {10LL, 11LL, 5LL << 30}) {
+        ASSERT_TRUE(file.readAt(end, buffer, sizeof buffer, got)) << end;
+        EXPECT_EQ(got, 0u);
+    }
+    EXPECT_FALSE(file.readAt(-1, buffer, sizeof buffer, got));
 
     EXPECT_FALSE(ReadOnlyFile().open(tree.local("missing")));
     EXPECT_FALSE(ReadOnlyFile().open(tree.local("dir")));

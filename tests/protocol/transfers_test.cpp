@@ -97,13 +97,54 @@ TEST_F(TransfersTest, RestRepliesShowTheOffsetTaken) {
     for (const auto& [line, expected] : cases) EXPECT_EQ(client.command(line), expected) << line;
 }
 
-TEST_F(TransfersTest, AMultiMegabyteFileArrivesIntact) {
-    std::string bytes = randomBytes(5 * 1024 * 1024 + 123, 2);
-    tree.writeFile("big.bin", bytes);
-    test::Transfer t = transfer(client, "RETR big.bin");
-    EXPECT_EQ(t.preliminary, openingFile("big.bin", static_cast<long long>(bytes.size())));
-    EXPECT_TRUE(t.data == bytes) << "got " << t.data.size() << " bytes";
-    EXPECT_EQ(t.final, kFileSent);
+// RETR from a restart offset (0: no REST); `expected` is what the data
+// connection must carry.
+void expectRetr(test::TestClient& client, std::uint16_t dataPort, const std::string& name,
+                long long size, long long offset, const std::string& expected) {
+    SCOPED_TRACE(name + " from " + std::to_string(offset));
+    if (offset > 0) {
+        ASSERT_EQ(client.command("REST " + std::to_string(offset)),
+                  "350 Restart position accepted (" + std::to_string(offset) + ").\r\n");
+    }
+    test::TestClient data;
+    ASSERT_TRUE(data.connect(dataPort));
+    EXPECT_EQ(client.command("RETR " + name), openingFile(name, size));  // always the full size
+    std::string received = data.readAll(30000);
+    EXPECT_EQ(received.size(), expected.size());
+    EXPECT_TRUE(received == expected);
+    EXPECT_EQ(client.readLine(30000), kFileSent);
+}
+
+TEST_F(TransfersTest, FilesArriveByteForByteFromAnyOffset) {
+    ASSERT_NE(client.passive(), 0);
+    for (std::size_t size :
+         {std::size_t{1}, std::size_t{4096}, std::size_t{5 * 1024 * 1024 + 123}}) {
+        const std::string name = "f" + std::to_string(size);
+        const std::string bytes = randomBytes(size, static_cast<unsigned>(size));
+        tree.writeFile(name, bytes);
+        for (std::size_t offset : {std::size_t{0}, size / 2, size - 1}) {
+            expectRetr(client, server.dataPort(), name, static_cast<long long>(size),
+                       static_cast<long long>(offset), bytes.substr(offset));
+        }
+    }
+}
+
+TEST_F(TransfersTest, RestartOffsetsBeyondFourGibibytes) {
+    // Sparse: five gibibytes of nothing, then a few kilobytes of data.
+    constexpr long long kHole = 5LL << 30;
+    const std::string tail = randomBytes(4096, 4);
+    tree.writeFile("sparse.bin", "");
+    std::filesystem::resize_file(tree.local("sparse.bin"), kHole);
+    {
+        std::ofstream out(tree.local("sparse.bin"), std::ios::binary | std::ios::app);
+        out.write(tail.data(), static_cast<std::streamsize>(tail.size()));
+    }
+    const long long size = kHole + static_cast<long long>(tail.size());
+    ASSERT_NE(client.passive(), 0);
+    expectRetr(client, server.dataPort(), "sparse.bin", size, kHole - 5,
+               std::string(5, '\0') + tail);
+    expectRetr(client, server.dataPort(), "sparse.bin", size, kHole + 1000, tail.substr(1000));
+    expectRetr(client, server.dataPort(), "sparse.bin", size, size, "");
 }
 
 TEST_F(TransfersTest, RestartOffsetAppliesOnlyToTheRetrDirectlyAfterRest) {

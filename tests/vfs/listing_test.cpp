@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include "tests/support/temp_tree.h"
 #include "vfs/virtual_fs.h"
@@ -91,14 +93,18 @@ TEST_F(ListingTest, LinesAreBuiltFieldByField) {
     tree.writeFile("seven", "1234567");
     tree.writeFile("page", std::string(4096, 'p'));
     tree.writeFile("two words.txt", "");
+    tree.writeFile(" caf\xe9 cr\xe8me.txt", "\xff");  // spaces, bytes of 128 and above
     CalendarTime now = platform::localTimeNow();
     std::vector<std::string> lines = list(true, now);
-    ASSERT_EQ(lines.size(), 4u);
+    ASSERT_EQ(lines.size(), 5u);
     EXPECT_EQ(lines[0].substr(0, 30), "drwx------ 1 alice ftp    0 " + lines[0].substr(28, 2));
-    EXPECT_EQ(lines[1].substr(0, 28), "-rw------- 1 alice ftp 4096 ");
-    EXPECT_EQ(lines[2].substr(0, 28), "-rw------- 1 alice ftp    7 ");
-    EXPECT_EQ(lines[3].substr(0, 28), "-rw------- 1 alice ftp    0 ");
-    EXPECT_TRUE(lines[3].ends_with(" two words.txt\r\n")) << lines[3];
+    // The leading space sorts before every letter.
+    EXPECT_EQ(lines[1].substr(0, 28), "-rw------- 1 alice ftp    1 ");
+    EXPECT_EQ(lines[1].substr(40), "  caf\xe9 cr\xe8me.txt\r\n");
+    EXPECT_EQ(lines[2].substr(0, 28), "-rw------- 1 alice ftp 4096 ");
+    EXPECT_EQ(lines[3].substr(0, 28), "-rw------- 1 alice ftp    7 ");
+    EXPECT_EQ(lines[4].substr(0, 28), "-rw------- 1 alice ftp    0 ");
+    EXPECT_TRUE(lines[4].ends_with(" two words.txt\r\n")) << lines[4];
     for (const std::string& line : lines) {
         EXPECT_EQ(line.size(), 28 + 12 + 1 + line.substr(41).size()) << line;
         EXPECT_EQ(line.find('\t'), std::string::npos);
@@ -170,6 +176,34 @@ TEST_F(ListingTest, AnEmptyDirectoryListsNothingAndAMissingOneFails) {
     EXPECT_EQ(fs->localDir, tree.local("missing"));  // no separator added on failure
 }
 
+// Listings taken while another thread deletes the entries: each one is
+// whole, made of lines of entries that existed, never a failure.
+TEST_F(ListingTest, EntriesThatVanishWhileTheDirectoryIsReadAreLeftOut) {
+    constexpr int kFiles = 1000;
+    for (int i = 0; i < kFiles; ++i) tree.writeFile("gone-" + std::to_string(i), "x");
+    std::atomic<bool> deleting{true};
+    std::jthread deleter([&] {  // joined however the test ends
+        for (int i = 0; i < kFiles; ++i)
+            std::filesystem::remove(tree.local("gone-" + std::to_string(i)));
+        deleting = false;
+    });
+    const CalendarTime now = platform::localTimeNow();
+    std::size_t previous = kFiles + 1;
+    do {
+        auto fs = newVirtualFs(tree.rootText(), false);
+        std::vector<std::string> lines;
+        ASSERT_TRUE(listDirectoryAt(*fs, "alice", lines, now));
+        EXPECT_LE(lines.size(), previous);
+        previous = lines.size();
+        for (const std::string& line : lines) {
+            ASSERT_EQ(line.substr(0, 24), "-r-------- 1 alice ftp 1") << line;
+            ASSERT_EQ(line.substr(38, 5), "gone-") << line;
+        }
+    } while (deleting);
+    deleter.join();
+    EXPECT_TRUE(list(false, now).empty());
+}
+
 #ifndef _WIN32
 TEST_F(ListingTest, PosixExecutableFilesShowX) {
     tree.writeFile("run", "#!/bin/sh\n");
@@ -177,6 +211,33 @@ TEST_F(ListingTest, PosixExecutableFilesShowX) {
                                  std::filesystem::perm_options::add);
     EXPECT_EQ(list(true, platform::localTimeNow()).at(0).substr(0, 10), "-rwx------");
     EXPECT_EQ(list(false, platform::localTimeNow()).at(0).substr(0, 10), "-r-x------");
+}
+
+// A link is listed as what it leads to, under its own name; a link that
+// leads nowhere (dangling, or a loop) is listed as itself.
+TEST_F(ListingTest, PosixSymbolicLinks) {
+    namespace stdfs = std::filesystem;
+    tree.makeDirectory("realdir");
+    tree.writeFile("seven", "1234567");
+    tree.writeFile("run", "#!/bin/sh\n");
+    stdfs::permissions(tree.local("run"), stdfs::perms::owner_exec, stdfs::perm_options::add);
+    stdfs::create_directory_symlink(tree.local("realdir"), tree.local("to-dir"));
+    stdfs::create_symlink(tree.local("seven"), tree.local("to-seven"));
+    stdfs::create_symlink(tree.local("run"), tree.local("to-run"));
+    stdfs::create_symlink("nowhere-at-all", tree.local("dangling"));  // 14 bytes of target
+    stdfs::create_symlink("loop", tree.local("loop"));
+    const std::pair<const char*, const char*> expected[] = {
+        {"realdir", "dr-x------ 1 alice ftp  0 "},  {"to-dir", "dr-x------ 1 alice ftp  0 "},
+        {"dangling", "-r-------- 1 alice ftp 14 "}, {"loop", "-r-------- 1 alice ftp  4 "},
+        {"run", "-r-x------ 1 alice ftp 10 "},      {"seven", "-r-------- 1 alice ftp  7 "},
+        {"to-run", "-r-x------ 1 alice ftp 10 "},   {"to-seven", "-r-------- 1 alice ftp  7 "},
+    };
+    std::vector<std::string> lines = list(false, platform::localTimeNow());
+    ASSERT_EQ(lines.size(), std::size(expected));
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        EXPECT_EQ(lines[i].substr(0, 26), expected[i].second) << lines[i];
+        EXPECT_EQ(lines[i].substr(39), std::string(expected[i].first) + "\r\n") << lines[i];
+    }
 }
 #endif
 
