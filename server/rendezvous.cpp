@@ -183,7 +183,11 @@ bool offerDataConnection(ServerObj& server, platform::UniqueSocket& connection) 
 bool takePendingDataConnections(ServerObj& server) {
     std::lock_guard acceptGuard(server.acceptLock);
     bool failed = false;
-    while (server.dataListener != platform::kInvalidSocket && !failed) {
+    // One at a time, and only while a claim expects one: a connection that
+    // arrives once the last claim is served may be the next transfer's,
+    // whose claim is not open yet (a second RETR after one PASV).
+    while (server.dataListener != platform::kInvalidSocket && !failed &&
+           someoneExpectsData(server)) {
         platform::UniqueSocket connection(platform::acceptConnection(server.dataListener, &failed));
         if (!connection.valid()) break;
         offerDataConnection(server, connection);  // closed here unless claimed

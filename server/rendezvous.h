@@ -95,8 +95,9 @@ bool someoneExpectsData(ServerObj& server);
 // (false), who closes it.
 bool offerDataConnection(ServerObj& server, platform::UniqueSocket& connection);
 
-// Accepts every connection pending on the data port and offers each. False
-// when accepting failed for another reason than nothing being pending.
+// Accepts the connections pending on the data port, while some claim
+// expects one, and offers each. False when accepting failed for another
+// reason than nothing being pending.
 bool takePendingDataConnections(ServerObj& server);
 
 // Building blocks.
