@@ -698,8 +698,8 @@ def main():
     share = os.path.join(work, "share")
     os.mkdir(share)
     servers = []
-    for spec in options.kadrel or ["kadrel=build-bench/bin/serve_host"]:
-        name, _, binary = spec.rpartition("=")
+    for column in options.kadrel or ["kadrel=build-bench/bin/serve_host"]:
+        name, _, binary = column.rpartition("=")
         servers.append(Kadrel(name or "kadrel", os.path.abspath(binary), share))
     if options.vsftpd:
         servers.append(Vsftpd("vsftpd", os.path.abspath(options.vsftpd), share, work))
