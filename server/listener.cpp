@@ -17,21 +17,26 @@ using platform::UniqueSocket;
 // long, so that it cannot turn the listener into a busy loop.
 constexpr std::uint32_t kAcceptRetryMs = 100;
 
-// Hands an accepted control connection to a thread of its own. If no thread
-// can be created the socket is closed (the arguments are dropped with the
-// failed launch) and nothing is recorded, since stop waits for every
-// recorded handle.
+// Hands an accepted control connection to a thread of its own. The handle
+// is recorded before the thread runs, so that a client that has been
+// greeted always has its thread listed. If no thread can be created the
+// socket is closed (the arguments are dropped with the failed start) and
+// the handle counts as ended, to be dropped at the next reap.
 void startControlConnection(ServerObj& server, UniqueSocket socket) {
     auto args = std::make_unique<ConnectionArgs>(ConnectionArgs{server, std::move(socket)});
-    std::unique_ptr<ThreadHandle> handle;
+    std::unique_ptr<ThreadHandle> handle = ThreadHandle::unstarted();
+    ThreadHandle& recorded = *handle;
     try {
-        handle = ThreadHandle::launch(server.threadEnds, [args = std::move(args)]() mutable {
-            connectionMain(std::move(args));
-        });
+        addThreadHandle(server, std::move(handle));
     } catch (...) {
-        return;
+        return;  // not recorded; the socket closes with the arguments
     }
-    addThreadHandle(server, std::move(handle));
+    try {
+        // Not reaped meanwhile: it counts as running until it has started.
+        recorded.start(server.threadEnds,
+                       [args = std::move(args)]() mutable { connectionMain(std::move(args)); });
+    } catch (...) {
+    }
 }
 
 // Starts a thread for every pending control connection. False when

@@ -46,16 +46,42 @@ class ThreadHandle {
     // owns) is then destroyed.
     template <class Body>
     static std::unique_ptr<ThreadHandle> launch(ThreadEnds& ends, Body body) {
-        auto handle = std::unique_ptr<ThreadHandle>(new ThreadHandle);
-        handle->thread_ =
-            std::thread([ended = &handle->ended_, ends = &ends, body = std::move(body)]() mutable {
-                body();
-                ended->store(true, std::memory_order_release);
-                // The group outlives the thread: whoever owns it joins every
-                // thread before dropping it.
-                ends->record();
-            });
+        auto handle = unstarted();
+        handle->start(ends, std::move(body));
         return handle;
+    }
+
+    // A handle whose thread is started later with start(), so that it can be
+    // recorded before its thread runs. It counts as running until then.
+    static std::unique_ptr<ThreadHandle> unstarted() {
+        return std::unique_ptr<ThreadHandle>(new ThreadHandle);
+    }
+
+    // Starts the thread of an unstarted handle. When no thread can be
+    // created, the handle counts as ended (and the end is recorded in
+    // `ends`), and the exception is passed on.
+    template <class Body>
+    void start(ThreadEnds& ends, Body body) {
+        try {
+            thread_ =
+                std::thread([ended = &ended_, ends = &ends, body = std::move(body)]() mutable {
+                    body();
+                    ended->store(true, std::memory_order_release);
+                    // The group outlives the thread: whoever owns it joins every
+                    // thread before dropping it.
+                    ends->record();
+                });
+        } catch (...) {
+            ended_.store(true, std::memory_order_release);
+            started_.store(true, std::memory_order_release);
+            ends.record();
+            throw;
+        }
+        // Only now may the handle be reaped: the thread may have ended before
+        // thread_ was assigned. The end is recorded again for whoever waited
+        // for it meanwhile and found the handle not yet reapable.
+        started_.store(true, std::memory_order_release);
+        ends.record();
     }
 
     ThreadHandle(const ThreadHandle&) = delete;
@@ -64,10 +90,13 @@ class ThreadHandle {
         if (thread_.joinable()) thread_.join();
     }
 
-    bool hasEnded() const { return ended_.load(std::memory_order_acquire); }
+    bool hasEnded() const {
+        return started_.load(std::memory_order_acquire) && ended_.load(std::memory_order_acquire);
+    }
 
   private:
     ThreadHandle() = default;
+    std::atomic<bool> started_{false};  // thread_ is assigned (or could not be made)
     std::atomic<bool> ended_{false};
     std::thread thread_;
 };
