@@ -26,6 +26,12 @@ bool isRegistered(ServerObj& server, const DataWaiter* waiter) {
     return findFromBack(server, waiter) != server.dataWaiters.end();
 }
 
+// Under the server's lock: whether the claim may take the next data
+// connection of its address and has none yet.
+bool expectsConnection(const DataWaiter& claim) {
+    return claim.released && !claim.dataSocket.valid();
+}
+
 // Under the server's lock: whether an earlier claim of the same address
 // still waits for its data connection, released or held back itself. Claims
 // are listed in the order they were opened, so holding back behind every
@@ -59,7 +65,7 @@ void notifyAddress(ServerObj& server, const std::string& address) {
 // Whether the waiter is listed, released and still without a connection.
 bool expectsItsConnection(ServerObj& server, const DataWaiter* waiter) {
     std::lock_guard guard(server.lock);
-    return isRegistered(server, waiter) && waiter->released && !waiter->dataSocket.valid();
+    return isRegistered(server, waiter) && expectsConnection(*waiter);
 }
 
 // Takes a claim out of the list. A client usually connects before it sends
@@ -159,7 +165,7 @@ int waitForDataSocket(ServerObj& server, DataWaiter& waiter) {
 bool someoneExpectsData(ServerObj& server) {
     std::lock_guard guard(server.lock);
     for (const DataWaiter* waiter : server.dataWaiters) {
-        if (waiter->released && !waiter->dataSocket.valid()) return true;
+        if (expectsConnection(*waiter)) return true;
     }
     return false;
 }
@@ -171,7 +177,7 @@ bool offerDataConnection(ServerObj& server, platform::UniqueSocket& connection) 
     if (!getPeerAddress(connection.get(), address)) return false;
     std::lock_guard guard(server.lock);
     for (DataWaiter* waiter : server.dataWaiters) {
-        if (waiter->peerAddress == address && waiter->released && !waiter->dataSocket.valid()) {
+        if (waiter->peerAddress == address && expectsConnection(*waiter)) {
             waiter->dataSocket = std::move(connection);
             notifyAddress(server, address);  // this claim, and those held back behind it
             return true;
