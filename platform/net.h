@@ -91,6 +91,15 @@ bool setNoDelay(Socket s);
 // Fixes the socket's send buffer at about `bytes` (SO_SNDBUF).
 bool setSendBufferSize(Socket s, std::uint32_t bytes);
 
+// Keeps at most about `bytes` of data queued in the socket that the system
+// has not sent yet, beyond what is in flight: a send takes no more, and the
+// socket counts as writable only once the backlog is below that. A bulk
+// sender then hands the system its data as the connection can take it, in
+// its own thread, instead of leaving a large backlog for whatever thread
+// happens to process the acknowledgements (on loopback, the receiver's).
+// TCP_NOTSENT_LOWAT where the system has it; false and no effect elsewhere.
+bool limitUnsentBytes(Socket s, std::uint32_t bytes);
+
 // A pending connection of a listening socket, or kInvalidSocket when none is
 // pending (or accept failed). The new socket is close-on-exec. When `failed`
 // is given it tells a real failure (out of descriptors, say) from nothing

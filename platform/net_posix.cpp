@@ -149,6 +149,17 @@ bool setSendBufferSize(Socket s, std::uint32_t bytes) {
     return ::setsockopt(fd(s), SOL_SOCKET, SO_SNDBUF, &size, sizeof size) == 0;
 }
 
+bool limitUnsentBytes(Socket s, std::uint32_t bytes) {
+#ifdef TCP_NOTSENT_LOWAT
+    int size = bytes > INT_MAX ? INT_MAX : static_cast<int>(bytes);
+    return ::setsockopt(fd(s), IPPROTO_TCP, TCP_NOTSENT_LOWAT, &size, sizeof size) == 0;
+#else
+    (void)s;
+    (void)bytes;
+    return false;
+#endif
+}
+
 bool setNoDelay(Socket s) {
     int on = 1;
     return ::setsockopt(fd(s), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) == 0;

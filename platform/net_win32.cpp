@@ -99,6 +99,12 @@ bool setSendBufferSize(Socket s, std::uint32_t bytes) {
                         sizeof size) == 0;
 }
 
+// Windows sizes a connection's send backlog by itself (the ideal send
+// backlog) and has no such limit.
+bool limitUnsentBytes(Socket, std::uint32_t) {
+    return false;
+}
+
 bool setNoDelay(Socket s) {
     BOOL on = TRUE;
     return ::setsockopt(sock(s), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on),
