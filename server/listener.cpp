@@ -55,8 +55,9 @@ void serveListeners(ServerObj& server, Socket controlListener, Socket dataListen
     bool controlStalled = false;
     bool dataStalled = false;
     while (!isStopRequested(server)) {
-        // Cleared before looking, so that a claim released from here on
-        // leaves the wake-up signalled for the wait below.
+        // Cleared before looking, so that a thread that starts to wait for
+        // a data connection from here on leaves it signalled for the wait
+        // below.
         server.listenerWake.clear();
         // The data port is watched only while a claim expects a connection;
         // until then clients wait in the backlog, which would otherwise end

@@ -79,6 +79,19 @@ void endClaim(ServerObj& server, const DataWaiter* waiter) {
     removeDataWaiter(server, waiter);
 }
 
+// Before a thread first waits for a data connection to arrive (its own, or
+// the one an earlier claim of its address waits for). A client connects
+// right after the PASV reply, so by the time its transfer command (or the
+// next PASV of its address) comes the connection is usually pending on the
+// data port already, and the thread takes it itself. Only a thread that
+// must wait has the listener watch the data port: it does so for as long
+// as some claim expects a connection, and hands each one over as it comes.
+void tellListener(ServerObj& server, bool& told) {
+    if (told) return;
+    server.listenerWake.signal();
+    told = true;
+}
+
 }  // namespace
 
 void DataWaiterDeleter::operator()(DataWaiter* waiter) const {
@@ -113,14 +126,22 @@ ClaimResult openDataClaim(ServerObj& server, platform::Socket controlSocket, Dat
     std::string address;
     if (!getPeerAddress(controlSocket, address)) return ClaimResult::noAddress;
     DataWaiter* mine = addDataWaiter(server, std::move(address), claim);
+    bool pendingTaken = false;
+    bool listenerTold = false;
     ServerLock lock(server.lock);
     // Stop first: once stop is requested, no reply may go out any more.
     while (!isStopRequested(server)) {
-        if (tryRelease(server, *mine)) {
+        if (tryRelease(server, *mine)) return ClaimResult::opened;
+        // Held back: the connection an earlier claim waits for may be
+        // pending already; if not, the listener hands it over.
+        if (!pendingTaken) {
             lock.unlock();
-            server.listenerWake.signal();  // a data connection is expected now
-            return ClaimResult::opened;
+            takePendingDataConnections(server);
+            pendingTaken = true;
+            lock.lock();
+            continue;
         }
+        tellListener(server, listenerTold);
         std::uint32_t left = timeLeft(server.now(), mine->stamp, server.timing.claimHoldMs);
         mine->changed.wait_for(lock, std::chrono::milliseconds(left));
     }
@@ -128,6 +149,7 @@ ClaimResult openDataClaim(ServerObj& server, platform::Socket controlSocket, Dat
 }
 
 bool claimLostItsConnection(ServerObj& server, DataWaiter& claim) {
+    takePendingDataConnections(server);  // its connection may be among them
     platform::Socket data;
     {
         std::lock_guard guard(server.lock);
@@ -139,7 +161,9 @@ bool claimLostItsConnection(ServerObj& server, DataWaiter& claim) {
 
 int waitForDataSocket(ServerObj& server, DataWaiter& waiter) {
     int result = kServerStopping;
+    takePendingDataConnections(server);
     {
+        bool listenerTold = false;
         ServerLock lock(server.lock);
         waiter.waiting = true;
         waiter.stamp = server.now();
@@ -155,6 +179,7 @@ int waitForDataSocket(ServerObj& server, DataWaiter& waiter) {
                 break;
             }
             if (isStopRequested(server)) break;
+            tellListener(server, listenerTold);
             waiter.changed.wait_for(lock, std::chrono::milliseconds(left));
         }
     }

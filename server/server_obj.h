@@ -72,8 +72,8 @@ struct ServerObj {
     platform::SocketLibrary socketLibrary;
     // Open from a successful start until stop has seen every thread end.
     // stopWake is signalled by stop and ends every socket wait of the
-    // server's threads; listenerWake tells the listener that a claim now
-    // expects a data connection.
+    // server's threads; listenerWake tells the listener that a thread now
+    // waits for a data connection to arrive.
     platform::WakeUp stopWake;
     platform::WakeUp listenerWake;
     ThreadEnds threadEnds;  // every server thread records its end here
