@@ -61,36 +61,21 @@ bool addressText(const sockaddr_in& address, std::string& out) {
 #ifdef __linux__
 // sendfile takes no MSG_NOSIGNAL, so a connection the peer has reset would
 // raise SIGPIPE, whose default action ends the host process. The signal is
-// held back for this thread during the call, and one the call raised is taken
-// before it is let go again: also after a call that sent some bytes and then
-// met the reset, which reports the bytes and no error.
-class SigpipeHeld {
-  public:
-    SigpipeHeld() {
-        ::sigemptyset(&pipe_);
-        ::sigaddset(&pipe_, SIGPIPE);
-        sigset_t pending;
-        ::sigpending(&pending);
-        wasPending_ = ::sigismember(&pending, SIGPIPE) == 1;
-        ::pthread_sigmask(SIG_BLOCK, &pipe_, &previous_);
-    }
-    ~SigpipeHeld() {
-        // One already pending before belongs to someone else.
-        if (!wasPending_) {
-            timespec none{};
-            while (::sigtimedwait(&pipe_, nullptr, &none) < 0 && errno == EINTR) {
-            }
-        }
-        ::pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
-    }
-    SigpipeHeld(const SigpipeHeld&) = delete;
-    SigpipeHeld& operator=(const SigpipeHeld&) = delete;
-
-  private:
-    sigset_t pipe_;
-    sigset_t previous_;
-    bool wasPending_ = false;
-};
+// raised at the sending thread alone, so the first file send of a thread
+// blocks it in that thread for good: only the server's own threads send
+// files, and none of them ever unblocks it. A SIGPIPE raised there stays
+// pending with that thread, never delivered, and goes when the thread ends;
+// the host's threads and the process's disposition are left as they are.
+// Blocking it around each call instead would cost four system calls per
+// call, and a download makes a call for every 64 KiB or so.
+void blockSigpipeInThisThread() {
+    thread_local bool blocked = false;
+    if (blocked) return;
+    sigset_t pipe;
+    ::sigemptyset(&pipe);
+    ::sigaddset(&pipe, SIGPIPE);
+    blocked = ::pthread_sigmask(SIG_BLOCK, &pipe, nullptr) == 0;
+}
 
 // Errors of sendfile that come from reading the file, not from the socket.
 bool isReadError(int error) {
@@ -218,13 +203,9 @@ IoResult sendSome(Socket s, const void* bytes, std::size_t count) {
 IoResult sendFileSome(Socket s, ReadOnlyFile& file, std::int64_t offset, std::size_t count) {
 #ifdef __linux__
     off_t from = static_cast<off_t>(offset);
-    ssize_t n = 0;
-    int error = 0;
-    {
-        SigpipeHeld held;
-        n = ::sendfile(fd(s), file.fd_, &from, count);
-        error = errno;
-    }
+    blockSigpipeInThisThread();
+    ssize_t n = ::sendfile(fd(s), file.fd_, &from, count);
+    int error = errno;
     if (n > 0) return {IoStatus::ok, static_cast<std::size_t>(n)};
     if (n == 0) return {IoStatus::readFailed, 0};  // nothing left at the offset
     if (wouldBlock(error)) return {IoStatus::wouldBlock, 0};
