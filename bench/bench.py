@@ -3,7 +3,9 @@
 
 These print figures; they are not tests. Every workload runs against each
 server in turn, each on a fresh server pinned to one core while the clients
-(this process, its threads and curl) run on another:
+(this process, its threads and curl) run on another. Workloads 2, 4, 5 and 6
+go round the servers once per run, so that a drift of the machine's speed
+during the benchmark falls on every server alike:
 
   1. 200 idle logged-in clients: server CPU seconds over 10 s (the server
      process and every session process it forked), and its PSS meanwhile
@@ -236,9 +238,11 @@ class Server:
                 return
             except (OSError, Failed):
                 time.sleep(0.05)
+        status = self.process.poll()
         stop_tree(self.process)
         with open(log, errors="replace") as f:
-            raise Failed(f"{self.kind} did not start: {f.read().strip()[-300:]}")
+            raise Failed(f"{self.kind} did not start (exit status {status}): "
+                         f"{f.read().strip()[-300:]}")
 
 
 class Kadrel(Server):
@@ -370,13 +374,23 @@ class PureFtpd(Server):
 # ---------------------------------------------------------------- cells
 
 class Cell:
-    def __init__(self, value, text):
+    def __init__(self, value, text, values=None, fmt=None):
         self.value, self.text = value, text
+        self.values, self.fmt = values, fmt  # the runs behind a median, and its format
 
 
 def median_cell(values, fmt):
     value = statistics.median(values)
-    return Cell(value, fmt(value))
+    return Cell(value, fmt(value), list(values), fmt)
+
+
+def merged_cell(earlier, later):
+    """The median over the runs of two rounds of one workload."""
+    if earlier is None:
+        return later
+    if earlier.values is None or later.values is None:
+        return Cell(None, "failed")
+    return median_cell(earlier.values + later.values, later.fmt)
 
 
 # ---------------------------------------------------------------- workloads
@@ -652,23 +666,33 @@ def print_table(servers, results):
               " worse for times, CPU and memory)")
 
 
-def run_workload(servers, results, number, function, *args):
-    for server in servers:
-        print(f"  {number}. {server.name}", flush=True)
-        began = time.monotonic()
-        try:
-            server.start()
+def run_workload(servers, results, number, function, *args, rounds=1):
+    """Runs a workload on every server. With rounds > 1 the servers take
+    turns, one run each per round, and each cell is the median over all the
+    rounds: machines here are shared, and their speed drifts over minutes,
+    so runs interleaved this way compare the servers under the same load."""
+    for round_ in range(rounds):
+        for server in servers:
+            turn = f" (round {round_ + 1} of {rounds})" if rounds > 1 else ""
+            print(f"  {number}. {server.name}{turn}", flush=True)
+            began = time.monotonic()
             try:
-                cells = function(server, *args)
-            finally:
-                server.stop()
-        except Exception as error:  # this server's cells say "failed"; the rest goes on
-            print(f"    failed: {type(error).__name__}: {error}", flush=True)
-            cells = {key: Cell(None, "failed") for key, _ in ROWS if key.split(".")[0]
-                     in WORKLOAD_KEYS[number]}
-        for key, cell in cells.items():
-            results[(key, server.name)] = cell
-        print(f"    ({time.monotonic() - began:.0f} s)", flush=True)
+                try:
+                    server.start()
+                except Failed as error:  # seen once in many starts of a peer: try again
+                    print(f"    {error}; starting it again", flush=True)
+                    server.start()
+                try:
+                    cells = function(server, *args, **({"runs": 1} if rounds > 1 else {}))
+                finally:
+                    server.stop()
+            except Exception as error:  # this server's cells say "failed"; the rest goes on
+                print(f"    failed: {type(error).__name__}: {error}", flush=True)
+                cells = {key: Cell(None, "failed") for key, _ in ROWS if key.split(".")[0]
+                         in WORKLOAD_KEYS[number]}
+            for key, cell in cells.items():
+                results[(key, server.name)] = merged_cell(results.get((key, server.name)), cell)
+            print(f"    ({time.monotonic() - began:.0f} s)", flush=True)
 
 
 WORKLOAD_KEYS = {1: ("idle",), 2: ("small",), 3: ("many",), 4: ("noop", "burst"),
@@ -716,19 +740,19 @@ def main():
         if 1 in only:
             run_workload(servers, results, 1, idle_clients, share)
         if 2 in only:
-            run_workload(servers, results, 2, small_transfers, share)
+            run_workload(servers, results, 2, small_transfers, share, rounds=5)
         if 4 in only:
-            run_workload(servers, results, 4, noop_round_trips, share)
+            run_workload(servers, results, 4, noop_round_trips, share, rounds=5)
         if 6 in only:
             many = os.path.join(share, "many")
             os.mkdir(many)
             for i in range(100000):
                 open(os.path.join(many, f"file-{i:06d}.txt"), "w").close()
-            run_workload(servers, results, 6, big_list, share)
+            run_workload(servers, results, 6, big_list, share, rounds=3)
             shutil.rmtree(many)
         if 5 in only:
             write_random(os.path.join(share, "big.bin"), 1024 * MIB)
-            run_workload(servers, results, 5, big_retr, share)
+            run_workload(servers, results, 5, big_retr, share, rounds=3)
             os.remove(os.path.join(share, "big.bin"))
         if only & {3, 7}:
             names = [f"c{i:02d}.bin" for i in range(50)]
